@@ -1,0 +1,71 @@
+# Two commands do all set-up from a clean clone:
+#   make demo   builds the package into .venv and runs the example fit
+#   make test   builds everything and runs the C++ and Python test suites
+SHELL := /bin/bash
+PYTHON ?= python3
+VENV ?= .venv
+PY := $(abspath $(VENV))/bin/python
+CMAKE := $(abspath $(VENV))/bin/cmake
+CTEST := $(abspath $(VENV))/bin/ctest
+JOBS ?= $(shell nproc)
+DEPS_STAMP := $(VENV)/.deps-installed
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all demo build test test-cpp test-python sanitize bench gtest clean
+
+all: build
+
+$(DEPS_STAMP): requirements-build.txt
+	$(PYTHON) -m venv $(VENV)
+	$(PY) -m pip install --quiet --upgrade pip
+	$(PY) -m pip install --quiet -r requirements-build.txt
+	touch $@
+
+# The package, installed (not editable) into .venv; the CMake build tree is kept
+# in build/python so rebuilds are incremental.
+build: $(DEPS_STAMP)
+	$(PY) -m pip install --quiet --no-build-isolation --no-deps --force-reinstall \
+	    -Cbuild-dir=build/python .
+
+demo: build
+	$(PY) examples/demo.py
+
+# GoogleTest comes from Debian's libgtest-dev.
+gtest:
+	@if [ ! -f /usr/include/gtest/gtest.h ]; then \
+	    echo "installing libgtest-dev"; \
+	    $(SUDO) apt-get update -qq && $(SUDO) apt-get install -y -qq libgtest-dev; \
+	fi
+
+define cpp_tests
+	$(CMAKE) -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELUN_BUILD_PYTHON=OFF \
+	    -DPELUN_BUILD_TESTS=ON -DPELUN_BUILD_BENCH=ON -DPython_EXECUTABLE=$(PY) $(2)
+	$(CMAKE) --build $(1) -j $(JOBS)
+	$(CTEST) --test-dir $(1) --output-on-failure -j $(JOBS)
+endef
+
+test-cpp: $(DEPS_STAMP) gtest
+	$(call cpp_tests,build/cpp,)
+
+test-python: build
+	$(PY) -m pytest tests/python -q
+
+test: test-cpp test-python
+
+# The C++ suite and the Python suite under AddressSanitizer and UBSan. The
+# instrumented extension goes to build/asan-site, ahead of .venv on the path.
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LD_PRELOAD=$$(gcc -print-file-name=libasan.so):$$(gcc -print-file-name=libubsan.so)
+sanitize: $(DEPS_STAMP) gtest
+	$(call cpp_tests,build/cpp-asan,-DPELUN_SANITIZE=ON)
+	rm -rf build/asan-site
+	$(PY) -m pip install --quiet --no-build-isolation --no-deps --target build/asan-site \
+	    -Cbuild-dir=build/python-asan -Ccmake.define.PELUN_SANITIZE=ON -Ccmake.build-type=RelWithDebInfo .
+	$(ASAN_ENV) LD_LIBRARY_PATH=$$($(PY) -c 'import scipy_openblas32 as m; print(m.get_lib_dir())') \
+	    PYTHONPATH=$(abspath build/asan-site) $(PY) -m pytest tests/python -q -p no:cacheprovider
+
+bench: build
+	$(PY) bench/run.py
+
+clean:
+	rm -rf build $(VENV)

@@ -1,0 +1,101 @@
+#include "linalg/blas.hpp"
+
+#include <cassert>
+
+#include "linalg/fortran_interface.hpp"
+
+namespace pelun {
+
+namespace {
+
+using fortran::Int;
+
+Int as_int(std::size_t n) { return static_cast<Int>(n); }
+
+// A row-major matrix is the column-major storage of its transpose, so a
+// row-major product C = op(A) op(B) is the column-major product
+// Cᵀ = op(B)ᵀ op(A)ᵀ with the operands swapped.
+char flag(Transpose t) { return t == Transpose::Yes ? 'T' : 'N'; }
+
+}  // namespace
+
+void gemm(Transpose trans_a, Transpose trans_b, double alpha, const Matrix& a, const Matrix& b,
+          double beta, Matrix& c) {
+    const std::size_t m = trans_a == Transpose::Yes ? a.cols() : a.rows();
+    const std::size_t k = trans_a == Transpose::Yes ? a.rows() : a.cols();
+    const std::size_t n = trans_b == Transpose::Yes ? b.rows() : b.cols();
+    assert(c.rows() == m && c.cols() == n);
+    assert((trans_b == Transpose::Yes ? b.cols() : b.rows()) == k);
+    if (m == 0 || n == 0) return;
+    if (k == 0) {
+        for (std::size_t i = 0; i < c.size(); ++i) c.data()[i] = beta == 0.0 ? 0.0 : beta * c.data()[i];
+        return;
+    }
+    const char ta = flag(trans_b);
+    const char tb = flag(trans_a);
+    const Int mm = as_int(n), nn = as_int(m), kk = as_int(k);
+    const Int lda = as_int(b.cols() == 0 ? 1 : b.cols());
+    const Int ldb = as_int(a.cols() == 0 ? 1 : a.cols());
+    const Int ldc = as_int(c.cols());
+    PELUN_FORTRAN(dgemm)(&ta, &tb, &mm, &nn, &kk, &alpha, b.data(), &lda, a.data(), &ldb, &beta,
+                         c.data(), &ldc, 1, 1);
+}
+
+Matrix matmul(const Matrix& a, const Matrix& b) {
+    Matrix c(a.rows(), b.cols());
+    gemm(Transpose::No, Transpose::No, 1.0, a, b, 0.0, c);
+    return c;
+}
+
+Matrix matmul_tn(const Matrix& a, const Matrix& b) {
+    Matrix c(a.cols(), b.cols());
+    gemm(Transpose::Yes, Transpose::No, 1.0, a, b, 0.0, c);
+    return c;
+}
+
+namespace {
+
+// y = op(a) x for row-major a: the column-major view of a is aᵀ, so the
+// transpose flag is inverted.
+Vector gemv(bool transpose_a, const Matrix& a, std::span<const double> x) {
+    const std::size_t out_len = transpose_a ? a.cols() : a.rows();
+    assert(x.size() == (transpose_a ? a.rows() : a.cols()));
+    Vector y(out_len, 0.0);
+    if (a.rows() == 0 || a.cols() == 0) return y;
+    const char trans = transpose_a ? 'N' : 'T';
+    const Int m = as_int(a.cols()), n = as_int(a.rows()), lda = as_int(a.cols()), inc = 1;
+    const double one = 1.0, zero = 0.0;
+    PELUN_FORTRAN(dgemv)(&trans, &m, &n, &one, a.data(), &lda, x.data(), &inc, &zero, y.data(), &inc,
+                         1);
+    return y;
+}
+
+}  // namespace
+
+Vector matvec(const Matrix& a, std::span<const double> x) { return gemv(false, a, x); }
+Vector matvec_t(const Matrix& a, std::span<const double> x) { return gemv(true, a, x); }
+
+Matrix crossprod(const Matrix& a) {
+    const std::size_t p = a.cols();
+    Matrix c(p, p);
+    if (p == 0 || a.rows() == 0) return c;
+    // Column-major view of row-major a is aᵀ (p × n); aᵀa = (aᵀ)(aᵀ)ᵀ is dsyrk with trans 'N'.
+    const char uplo = 'U', trans = 'N';
+    const Int n = as_int(p), k = as_int(a.rows()), lda = as_int(p), ldc = as_int(p);
+    const double one = 1.0, zero = 0.0;
+    PELUN_FORTRAN(dsyrk)(&uplo, &trans, &n, &k, &one, a.data(), &lda, &zero, c.data(), &ldc, 1, 1);
+    // Column-major upper triangle = row-major lower triangle; mirror it up.
+    for (std::size_t i = 0; i < p; ++i)
+        for (std::size_t j = i + 1; j < p; ++j) c(i, j) = c(j, i);
+    return c;
+}
+
+void set_blas_single_threaded() {
+#if defined(PELUN_LAPACK_SCIPY_OPENBLAS)
+    scipy_openblas_set_num_threads(1);
+#else
+    if (openblas_set_num_threads != nullptr) openblas_set_num_threads(1);
+#endif
+}
+
+}  // namespace pelun
