@@ -1,0 +1,50 @@
+#include "design/design.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <utility>
+
+#include "design/penalty.hpp"
+
+namespace pelun {
+
+Matrix prepend_intercept(const Matrix& block) {
+    const std::size_t n = block.rows(), w = block.cols();
+    Matrix x(n, w + 1);
+    for (std::size_t r = 0; r < n; ++r) {
+        double* out = x.data() + r * (w + 1);
+        out[0] = 1.0;
+        const double* in = block.data() + r * w;
+        std::copy(in, in + w, out + 1);
+    }
+    return x;
+}
+
+Matrix embed_penalty(const Matrix& block, std::size_t p, std::size_t first) {
+    assert(block.is_square() && first + block.rows() <= p);
+    Matrix s(p, p);
+    const std::size_t w = block.rows();
+    for (std::size_t i = 0; i < w; ++i) {
+        const double* in = block.data() + i * w;
+        std::copy(in, in + w, s.data() + (first + i) * p + first);
+    }
+    return s;
+}
+
+Result<Design> single_smooth_design(Predictor predictor, const Matrix& block, const Matrix& block_penalty) {
+    const std::size_t p = block.cols() + 1;
+    Matrix penalty = embed_penalty(block_penalty, p, 1);
+    const auto summary = penalty_rank_logdet(penalty);
+    if (!summary) return fail(summary.error());
+
+    Design design;
+    design.predictor = std::move(predictor);
+    design.penalties.push_back(std::move(penalty));
+    design.penalty_ranks.push_back(summary->rank);
+    design.penalty_logdets.push_back(summary->logdet);
+    design.x = prepend_intercept(block);
+    design.null_space_dim = p > summary->rank ? p - summary->rank : 0;
+    return design;
+}
+
+}  // namespace pelun
