@@ -55,17 +55,23 @@ test: test-cpp test-python
 # The C++ suite and the Python suite under AddressSanitizer and UBSan. The
 # instrumented extension goes to build/asan-site, ahead of .venv on the path.
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    LD_PRELOAD=$$(gcc -print-file-name=libasan.so):$$(gcc -print-file-name=libubsan.so)
+    LD_PRELOAD=$$(gcc -print-file-name=libasan.so):$$(gcc -print-file-name=libubsan.so) \
+    LD_LIBRARY_PATH=$$($(PY) -c 'import scipy_openblas32 as m; print(m.get_lib_dir())') \
+    PYTHONPATH=$(abspath build/asan-site)
 sanitize: $(DEPS_STAMP) gtest
 	$(call cpp_tests,build/cpp-asan,-DPELUN_SANITIZE=ON)
 	rm -rf build/asan-site
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps --target build/asan-site \
 	    -Cbuild-dir=build/python-asan -Ccmake.define.PELUN_SANITIZE=ON -Ccmake.build-type=RelWithDebInfo .
-	$(ASAN_ENV) LD_LIBRARY_PATH=$$($(PY) -c 'import scipy_openblas32 as m; print(m.get_lib_dir())') \
-	    PYTHONPATH=$(abspath build/asan-site) $(PY) -m pytest tests/python -q -p no:cacheprovider
+	$(ASAN_ENV) $(PY) -c 'import pelun; assert "asan-site" in pelun.__file__, pelun.__file__'
+	$(ASAN_ENV) $(PY) -m pytest tests/python -q -p no:cacheprovider
 
-bench: build
-	$(PY) bench/run.py
+# C++ micro-benchmarks of the hot kernels (bench/cpp/*_bench.cpp).
+bench: $(DEPS_STAMP)
+	$(CMAKE) -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELUN_BUILD_PYTHON=OFF \
+	    -DPELUN_BUILD_BENCH=ON -DPython_EXECUTABLE=$(PY)
+	$(CMAKE) --build build/bench -j $(JOBS)
+	@for b in build/bench/bench/cpp/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
 clean:
 	rm -rf build $(VENV)
