@@ -144,7 +144,8 @@ Matrix cr_basis(std::span<const double> t, VectorView x) {
             const double* bj = b.data() + lo * k;
             const double* cj = c.data() + lo * k;
             const double* dj = d.data() + lo * k;
-            for (std::size_t i = 0; i < k; ++i) row[i] = dj[i] * delta3 + ((cj[i] * delta2) + (bj[i] * delta + aj[i]));
+            for (std::size_t i = 0; i < k; ++i)
+                row[i] = dj[i] * delta3 + ((cj[i] * delta2) + (bj[i] * delta + aj[i]));
         }
     }
     return out;

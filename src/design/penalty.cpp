@@ -25,7 +25,8 @@ double penalty_scale_factor(const Matrix& basis, const Matrix& penalty) {
 
 Result<PenaltyRankLogdet> penalty_rank_logdet(const Matrix& s) {
     const auto eigen = symmetric_eigen(s);
-    if (!eigen) return fail(PelunError::linalg("penalty eigendecomposition failed: " + eigen.error().description));
+    if (!eigen)
+        return fail(PelunError::linalg("penalty eigendecomposition failed: " + eigen.error().description));
 
     double largest = 0.0;
     for (const double v : eigen->values)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -45,6 +46,7 @@ struct KnotErrorCase {
     std::size_t k;
     std::string message;
 };
+void PrintTo(const KnotErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class PlaceKnotsErrors : public ::testing::TestWithParam<KnotErrorCase> {};
 
@@ -153,6 +155,7 @@ struct ValidateCase {
     bool valid;
     std::string message;
 };
+void PrintTo(const ValidateCase& c, std::ostream* os) { *os << c.name; }
 
 class ValidateKnots : public ::testing::TestWithParam<ValidateCase> {};
 
@@ -173,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ValidateCase{"valid", {0.0, 0.5, 2.0}, true, ""},
                       ValidateCase{"too_short", {0.0, 1.0}, false, "CR spline needs k ≥ 3 (got 2)"},
                       ValidateCase{"empty", {}, false, "CR spline needs k ≥ 3 (got 0)"},
-                      ValidateCase{"short_wins_over_order", {1.0, 0.0}, false, "CR spline needs k ≥ 3 (got 2)"},
+                      ValidateCase{"short_wins_over_order", {1.0, 0.0}, false,
+                                   "CR spline needs k ≥ 3 (got 2)"},
                       ValidateCase{"repeated", {0.0, 1.0, 1.0, 2.0}, false,
                                    "CR spline knots must be strictly increasing"},
                       ValidateCase{"decreasing", {0.0, 2.0, 1.0}, false,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -13,6 +14,7 @@ struct ConstraintCase {
     const char* name;
     Vector c;
 };
+void PrintTo(const ConstraintCase& c, std::ostream* os) { *os << c.name; }
 
 class SumToZeroBasis : public ::testing::TestWithParam<ConstraintCase> {};
 
@@ -80,7 +82,8 @@ TEST(SumToZeroBasisDegenerate, TinyConstraintGivesLeadingIdentityColumns) {
 }
 
 TEST(ColumnSums, AddEveryRowOfEachColumn) {
-    const Matrix a = Matrix::from_rows({{1.0, -2.0, 0.5}, {3.0, 4.0, -0.5}, {-1.0, 0.25, 8.0}, {2.0, 2.0, 2.0}});
+    const Matrix a =
+        Matrix::from_rows({{1.0, -2.0, 0.5}, {3.0, 4.0, -0.5}, {-1.0, 0.25, 8.0}, {2.0, 2.0, 2.0}});
     const Vector sums = column_sums(a);
     ASSERT_EQ(sums.size(), 3u);
     for (std::size_t j = 0; j < 3; ++j) {
