@@ -108,25 +108,13 @@ std::unexpected<PelunError> cholesky_failed(const LinalgFailure& failure) {
     return fail(PelunError::singular_system("Cholesky failed: " + failure.description));
 }
 
-// The reference dpotrf stops at a NaN pivot with info = its 1-based index;
-// OpenBLAS runs through and returns a NaN factor. A NaN anywhere in the
-// factor reaches the diagonal at or below its row, so the first NaN diagonal
-// entry is the pivot the reference routine would have reported.
-LinalgResult<Matrix> factor(const Matrix& a) {
-    auto l = cholesky_lower(a);
-    if (!l) return l;
-    for (std::size_t i = 0; i < l->rows(); ++i)
-        if (std::isnan((*l)(i, i))) return std::unexpected(lapack_info_failure(static_cast<int>(i + 1)));
-    return l;
-}
-
 }  // namespace
 
 Result<PenalizedSolution> penalized_solve(const Matrix& a, std::span<const double> b) {
     // A non-square A is reported by the factorization itself.
     if (a.is_square() && b.size() != a.rows())
         return fail(PelunError::linalg(invalid_shape_failure().description));
-    auto unridged = factor(a);
+    auto unridged = cholesky_lower(a);
     if (!unridged) return cholesky_failed(unridged.error());
 
     // Ridge relative to the largest diagonal magnitude, at least 1; a NaN
@@ -137,7 +125,7 @@ Result<PenalizedSolution> penalized_solve(const Matrix& a, std::span<const doubl
     Matrix ridged = a;
     for (std::size_t i = 0; i < a.rows(); ++i) ridged(i, i) += 1e-12 * scale;
 
-    auto ridged_factor = factor(ridged);
+    auto ridged_factor = cholesky_lower(ridged);
     if (!ridged_factor) return cholesky_failed(ridged_factor.error());
 
     return PenalizedSolution{std::move(*unridged), cholesky_substitute(*ridged_factor, b)};

@@ -117,3 +117,15 @@ TEST(LuSolve, SeveralRightHandSides) {
 
 }  // namespace
 }  // namespace pelun
+
+namespace pelun {
+namespace {
+
+TEST(Cholesky, NaNPivotFailsAtThatPivot) {
+    const auto l = cholesky_lower(Matrix::from_rows({{4, 0, 0}, {0, std::nan(""), 0}, {0, 0, 1}}));
+    ASSERT_FALSE(l.has_value());
+    EXPECT_EQ(l.error().description, "Computational failure in LAPACK subroutine: return_code = 2");
+}
+
+}  // namespace
+}  // namespace pelun
