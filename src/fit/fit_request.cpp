@@ -12,37 +12,37 @@ namespace {
 
 struct NamedFamily {
     std::string_view name;
-    FamilyName family;
+    FamilyKind family;
 };
 
-constexpr std::array kFamilyNames = {
-    NamedFamily{"gaussian", FamilyName::Gaussian},
-    NamedFamily{"bernoulli", FamilyName::Bernoulli},
-    NamedFamily{"binomial", FamilyName::Bernoulli},
-    NamedFamily{"poisson", FamilyName::Poisson},
-    NamedFamily{"quasipoisson", FamilyName::QuasiPoisson},
-    NamedFamily{"quasibinomial", FamilyName::QuasiBinomial},
-    NamedFamily{"gamma", FamilyName::Gamma},
-    NamedFamily{"inverse_gaussian", FamilyName::InverseGaussian},
-    NamedFamily{"inverse.gaussian", FamilyName::InverseGaussian},
-    NamedFamily{"negbin", FamilyName::NegBin},
-    NamedFamily{"nb", FamilyName::NegBin},
-    NamedFamily{"tdist", FamilyName::TDist},
-    NamedFamily{"scat", FamilyName::TDist},
-    NamedFamily{"tweedie", FamilyName::Tweedie},
-    NamedFamily{"tw", FamilyName::Tweedie},
-    NamedFamily{"ocat", FamilyName::Ocat},
-    NamedFamily{"elf", FamilyName::Elf},
-    NamedFamily{"quantile", FamilyName::Elf},
+constexpr std::array kFamilyKinds = {
+    NamedFamily{"gaussian", FamilyKind::Gaussian},
+    NamedFamily{"bernoulli", FamilyKind::Bernoulli},
+    NamedFamily{"binomial", FamilyKind::Bernoulli},
+    NamedFamily{"poisson", FamilyKind::Poisson},
+    NamedFamily{"quasipoisson", FamilyKind::QuasiPoisson},
+    NamedFamily{"quasibinomial", FamilyKind::QuasiBinomial},
+    NamedFamily{"gamma", FamilyKind::Gamma},
+    NamedFamily{"inverse_gaussian", FamilyKind::InverseGaussian},
+    NamedFamily{"inverse.gaussian", FamilyKind::InverseGaussian},
+    NamedFamily{"negbin", FamilyKind::NegBin},
+    NamedFamily{"nb", FamilyKind::NegBin},
+    NamedFamily{"tdist", FamilyKind::TDist},
+    NamedFamily{"scat", FamilyKind::TDist},
+    NamedFamily{"tweedie", FamilyKind::Tweedie},
+    NamedFamily{"tw", FamilyKind::Tweedie},
+    NamedFamily{"ocat", FamilyKind::Ocat},
+    NamedFamily{"elf", FamilyKind::Elf},
+    NamedFamily{"quantile", FamilyKind::Elf},
 };
 
-bool has_shape_or_own_path(FamilyName family) {
+bool has_shape_or_own_path(FamilyKind family) {
     switch (family) {
-        case FamilyName::NegBin:
-        case FamilyName::TDist:
-        case FamilyName::Tweedie:
-        case FamilyName::Ocat:
-        case FamilyName::Elf:
+        case FamilyKind::NegBin:
+        case FamilyKind::TDist:
+        case FamilyKind::Tweedie:
+        case FamilyKind::Ocat:
+        case FamilyKind::Elf:
             return true;
         default:
             return false;
@@ -59,31 +59,31 @@ Result<DesignKind> lookup_design(std::string_view name) {
 // The checks each family runs before its design is built.
 Result<void> check_starting_values(const FitRequest& request, SingleSmoothPlan& plan) {
     switch (plan.family) {
-        case FamilyName::NegBin:
+        case FamilyKind::NegBin:
             plan.theta = request.theta.value_or(2.0);
             // NaN passes this test on purpose; the finiteness check after the
             // design catches it.
             if (plan.theta <= 0.0)
                 return fail_invalid("negbin theta must be > 0; got theta=" + format_double(plan.theta));
             break;
-        case FamilyName::TDist:
+        case FamilyKind::TDist:
             plan.nu = request.nu.value_or(5.0);
             plan.sigma2 = request.sigma2.value_or(1.0);
             break;
-        case FamilyName::Tweedie:
+        case FamilyKind::Tweedie:
             plan.tweedie_p = request.tweedie_p.value_or(1.5);
             plan.tweedie_phi = request.tweedie_phi.value_or(1.0);
             if (!(plan.tweedie_p > 1.0 && plan.tweedie_p < 2.0))
                 return fail_invalid("tweedie p must be in (1, 2); got tweedie_p=" +
                                     format_double(plan.tweedie_p));
             break;
-        case FamilyName::Ocat:
+        case FamilyKind::Ocat:
             if (!request.r)
                 return fail_invalid("family='ocat' requires r=K (number of ordered categories, K >= 3)");
             if (*request.r < 3) return fail_invalid("ocat requires r >= 3, got r=" + std::to_string(*request.r));
             plan.n_categories = *request.r;
             break;
-        case FamilyName::Elf:
+        case FamilyKind::Elf:
             plan.tau = request.tau.value_or(0.5);
             plan.elf_sigma = request.elf_sigma.value_or(0.0);
             plan.elf_lambda = request.elf_lambda.value_or(0.0);
@@ -98,13 +98,13 @@ Result<void> check_starting_values(const FitRequest& request, SingleSmoothPlan& 
 
 }  // namespace
 
-std::optional<FamilyName> lookup_family_name(std::string_view name) {
-    for (const auto& entry : kFamilyNames)
+std::optional<FamilyKind> lookup_family_name(std::string_view name) {
+    for (const auto& entry : kFamilyKinds)
         if (entry.name == name) return entry.family;
     return std::nullopt;
 }
 
-std::optional<FamilyName> lookup_additive_family_name(std::string_view name) {
+std::optional<FamilyKind> lookup_additive_family_name(std::string_view name) {
     const auto family = lookup_family_name(name);
     if (!family || has_shape_or_own_path(*family)) return std::nullopt;
     return family;

@@ -9,26 +9,11 @@
 #include <vector>
 
 #include "design/term_spec.hpp"
+#include "family/family.hpp"
 #include "linalg/views.hpp"
 #include "util/error.hpp"
 
 namespace pelun {
-
-// The families that `fit` accepts by name, in the order of its family table.
-enum class FamilyName {
-    Gaussian,
-    Bernoulli,
-    Poisson,
-    QuasiPoisson,
-    QuasiBinomial,
-    Gamma,
-    InverseGaussian,
-    NegBin,
-    TDist,
-    Tweedie,
-    Ocat,
-    Elf,
-};
 
 enum class DesignKind { Cr, Re, CrStable };
 
@@ -65,7 +50,7 @@ struct AdditiveFitRequest {
 // checks that come before the design is built. Family-specific values carry
 // their defaults already.
 struct SingleSmoothPlan {
-    FamilyName family = FamilyName::Gaussian;
+    FamilyKind family = FamilyKind::Gaussian;
     DesignKind design = DesignKind::Cr;
     double theta = 2.0;        // NegBin starting overdispersion
     double nu = 5.0;           // TDist starting degrees of freedom
@@ -79,11 +64,11 @@ struct SingleSmoothPlan {
 };
 
 // Exact, case-sensitive lookup of a family name or alias of `fit`.
-std::optional<FamilyName> lookup_family_name(std::string_view name);
+std::optional<FamilyKind> lookup_family_name(std::string_view name);
 
 // Exact lookup of the names that `fit_additive` accepts (the families
 // without shape parameters).
-std::optional<FamilyName> lookup_additive_family_name(std::string_view name);
+std::optional<FamilyKind> lookup_additive_family_name(std::string_view name);
 
 // Family and design resolution plus the checks that precede the design:
 // unknown family, NegBin theta <= 0, Tweedie p outside (1, 2), Ocat r missing
