@@ -7,6 +7,8 @@
 #include "arguments.hpp"
 #include "errors.hpp"
 #include "fit/fit_request.hpp"
+#include "fit/single_smooth_fit.hpp"
+#include "fitted_gam.hpp"
 #include "numpy_bridge.hpp"
 #include "util/format.hpp"
 
@@ -130,7 +132,12 @@ PyObject* fit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
 
     auto plan = plan_single_smooth_fit(request);
     if (!plan) return raise_error(std::move(plan.error()));
-    return raise_path_missing("fitting the family " + quote_name(request.family_name));
+    if (!single_smooth_path_available(*plan))
+        return raise_path_missing("fitting the family " + quote_name(request.family_name) + " with design " +
+                                  quote_name(request.design));
+    auto record = fit_single_smooth(request, *plan);
+    if (!record) return raise_error(std::move(record.error()));
+    return wrap_fitted_gam(std::move(*record));
 }
 
 // --- fit_additive -------------------------------------------------------

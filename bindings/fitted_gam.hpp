@@ -1,12 +1,17 @@
-// The Python class FittedGam.
+// The Python class FittedGam: an immutable view of one fitted-model record.
 #pragma once
 
+#include "fit/fitted_gam.hpp"
 #include "py_ref.hpp"
 
 namespace pelun::py {
 
-// Creates the FittedGam type object (module "pelun._pelun_native"); the
-// caller owns the new reference.
+// Creates the FittedGam type object (module "pelun._pelun_native") and keeps
+// a reference for `wrap_fitted_gam`; the caller owns the new reference.
 PyObject* create_fitted_gam_type();
+
+// A new FittedGam instance owning `record`, made through the class's
+// allocation slot; nullptr with an exception set on failure.
+PyObject* wrap_fitted_gam(FittedGam&& record);
 
 }  // namespace pelun::py

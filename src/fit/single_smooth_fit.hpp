@@ -1,0 +1,20 @@
+// The single-smooth fit: the design named by the request on column 0 of x,
+// then the fit path of the family.
+#pragma once
+
+#include "fit/fit_request.hpp"
+#include "fit/fitted_gam.hpp"
+#include "util/error.hpp"
+
+namespace pelun {
+
+// True for the plans this build can fit end to end (the standard families
+// with the cr and re designs).
+bool single_smooth_path_available(const SingleSmoothPlan& plan);
+
+// Builds the design of `plan` from `request.x` and runs the family's fit.
+// Precondition: `plan` comes from plan_single_smooth_fit(request) and
+// single_smooth_path_available(plan).
+Result<FittedGam> fit_single_smooth(const FitRequest& request, const SingleSmoothPlan& plan);
+
+}  // namespace pelun

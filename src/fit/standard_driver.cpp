@@ -1,0 +1,136 @@
+#include "fit/standard_driver.hpp"
+
+#include <cmath>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "fit/record_assembly.hpp"
+#include "family/visit_family.hpp"
+#include "inner/closed_form.hpp"
+#include "inner/penalized_solve.hpp"
+#include "inner/pirls.hpp"
+#include "outer/newton_search.hpp"
+#include "score/envelope.hpp"
+
+namespace pelun {
+
+namespace {
+
+Result<void> check_data(const Family& family, const Design& design, VectorView y,
+                        const std::optional<Vector>& weights) {
+    const std::size_t n = design.x.rows();
+    if (n != y.size())
+        return fail_invalid("x and y must have the same number of rows; got x.nrows()=" + std::to_string(n) +
+                            ", y.len()=" + std::to_string(y.size()));
+    if (weights && weights->size() != n)
+        return fail_invalid("prior_weights length must match x rows; got weights.len()=" +
+                            std::to_string(weights->size()) + ", x.nrows()=" + std::to_string(n));
+    return check_response(family, y);
+}
+
+// The inner fit of the family, set up once: the Gaussian closed form with its
+// cross-products, or PIRLS with the fit controls.
+class InnerFit {
+public:
+    static Result<InnerFit> make(const Family& family, const Design& design, std::span<const double> y,
+                                 std::optional<std::span<const double>> weights) {
+        if (family.kind == FamilyKind::Gaussian) {
+            auto problem = make_gaussian_problem(design.penalties, design.x, y, weights);
+            if (!problem) return fail(problem.error());
+            return InnerFit(family, std::move(*problem));
+        }
+        return InnerFit(family, PirlsProblem{design.penalties, design.x, y, weights, std::nullopt, 50, 1e-9});
+    }
+
+    Result<InnerFitResult> operator()(std::span<const double> rho) const {
+        if (const auto* gaussian = std::get_if<GaussianProblem>(&problem_)) return gaussian_closed_form(*gaussian, rho);
+        return pirls(family_, std::get<PirlsProblem>(problem_), rho);
+    }
+
+private:
+    InnerFit(const Family& family, GaussianProblem problem) : family_(family), problem_(std::move(problem)) {}
+    InnerFit(const Family& family, PirlsProblem problem) : family_(family), problem_(std::move(problem)) {}
+
+    Family family_;
+    std::variant<GaussianProblem, PirlsProblem> problem_;
+};
+
+double gaussian_scale(const InnerFitResult& fit, const Design& design, std::span<const double> rho) {
+    const double residual_df = static_cast<double>(fit.n_obs) - static_cast<double>(design.null_space_dim);
+    if (!(residual_df > 0.0)) return std::nan("");
+    const double penalty = penalty_quadratic(fit.beta, total_penalty(design.penalties, rho));
+    return (fit.deviance + penalty) / residual_df;
+}
+
+double fitted_scale(const Family& family, const InnerFitResult& fit, const Design& design,
+                    std::span<const double> rho, std::span<const double> y,
+                    std::optional<std::span<const double>> weights, double edf_total) {
+    switch (scale_kind(family.kind)) {
+        case ScaleKind::Fixed:
+            return 1.0;
+        case ScaleKind::Estimated:
+            return gaussian_scale(fit, design, rho);
+        default:
+            return weights ? pearson_scale(family, y, fit.mu, *weights, edf_total)
+                           : pearson_scale(family, y, fit.mu, edf_total);
+    }
+}
+
+}  // namespace
+
+Result<FittedGam> fit_standard_family(const Family& family, Design design, VectorView y,
+                                      const std::optional<Vector>& weights) {
+    if (auto checked = check_data(family, design, y, weights); !checked) return fail(checked.error());
+
+    // The loops want the response contiguous; a strided one is copied once.
+    Vector y_copy;
+    std::span<const double> y_values;
+    if (y.is_contiguous() || y.size() <= 1) {
+        y_values = std::span<const double>(y.contiguous_data(), y.size());
+    } else {
+        y_copy = to_vector(y);
+        y_values = y_copy;
+    }
+    std::optional<std::span<const double>> w_values;
+    if (weights) w_values = std::span<const double>(*weights);
+
+    auto inner = InnerFit::make(family, design, y_values, w_values);
+    if (!inner) return fail(inner.error());
+    const PenaltySummary penalties{design.penalties, design.penalty_ranks, design.penalty_logdets,
+                                   design.null_space_dim};
+
+    const GradientObjective score = [&](const Vector& rho) -> Result<ScoreEval> {
+        auto fit = (*inner)(rho);
+        if (!fit) return fail(fit.error());
+        return score_from_inner_fit(family.kind, *fit, rho, penalties, y_values);
+    };
+    const HessianObjective objective = [&](const Vector& rho) { return score_with_hessian(score, rho); };
+    auto search = newton_search(objective, Vector(design.penalties.size(), 0.0));
+    if (!search) return fail(search.error());
+
+    auto final_fit = (*inner)(search->rho);
+    if (!final_fit) return fail(final_fit.error());
+    FitSummaries summaries = summarise_inner_fit(*final_fit, design.x, design.penalties, search->rho);
+    const double scale =
+        fitted_scale(family, *final_fit, design, search->rho, y_values, w_values, summaries.edf_total);
+
+    FittedGam record;
+    record.beta = std::move(final_fit->beta);
+    record.rho = search->rho;
+    record.lambda.reserve(search->rho.size());
+    for (const double r : search->rho) record.lambda.push_back(std::exp(r));
+    record.scale = scale;
+    record.edf_total = summaries.edf_total;
+    record.edf_per_term = std::move(summaries.edf_per_term);
+    record.n = design.x.rows();
+    record.n_iters = search->iterations;
+    record.converged = search->converged && final_fit->converged;
+    record.reml_value = search->value;
+    record.vcov = posterior_covariance(std::move(summaries.h_inverse), scale);
+    record.link_kind = link_kind(family.kind);
+    record.predictor = std::move(design.predictor);
+    return record;
+}
+
+}  // namespace pelun
