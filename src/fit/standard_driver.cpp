@@ -3,15 +3,12 @@
 #include <cmath>
 #include <span>
 #include <string>
-#include <variant>
 
-#include "fit/record_assembly.hpp"
 #include "family/visit_family.hpp"
-#include "inner/closed_form.hpp"
+#include "fit/record_assembly.hpp"
+#include "fit/standard_problem.hpp"
 #include "inner/penalized_solve.hpp"
-#include "inner/pirls.hpp"
 #include "outer/newton_search.hpp"
-#include "score/envelope.hpp"
 
 namespace pelun {
 
@@ -28,33 +25,6 @@ Result<void> check_data(const Family& family, const Design& design, VectorView y
                             std::to_string(weights->size()) + ", x.nrows()=" + std::to_string(n));
     return check_response(family, y);
 }
-
-// The inner fit of the family, set up once: the Gaussian closed form with its
-// cross-products, or PIRLS with the fit controls.
-class InnerFit {
-public:
-    static Result<InnerFit> make(const Family& family, const Design& design, std::span<const double> y,
-                                 std::optional<std::span<const double>> weights) {
-        if (family.kind == FamilyKind::Gaussian) {
-            auto problem = make_gaussian_problem(design.penalties, design.x, y, weights);
-            if (!problem) return fail(problem.error());
-            return InnerFit(family, std::move(*problem));
-        }
-        return InnerFit(family, PirlsProblem{design.penalties, design.x, y, weights, std::nullopt, 50, 1e-9});
-    }
-
-    Result<InnerFitResult> operator()(std::span<const double> rho) const {
-        if (const auto* gaussian = std::get_if<GaussianProblem>(&problem_)) return gaussian_closed_form(*gaussian, rho);
-        return pirls(family_, std::get<PirlsProblem>(problem_), rho);
-    }
-
-private:
-    InnerFit(const Family& family, GaussianProblem problem) : family_(family), problem_(std::move(problem)) {}
-    InnerFit(const Family& family, PirlsProblem problem) : family_(family), problem_(std::move(problem)) {}
-
-    Family family_;
-    std::variant<GaussianProblem, PirlsProblem> problem_;
-};
 
 double gaussian_scale(const InnerFitResult& fit, const Design& design, std::span<const double> rho) {
     const double residual_df = static_cast<double>(fit.n_obs) - static_cast<double>(design.null_space_dim);
@@ -95,21 +65,14 @@ Result<FittedGam> fit_standard_family(const Family& family, Design design, Vecto
     std::optional<std::span<const double>> w_values;
     if (weights) w_values = std::span<const double>(*weights);
 
-    auto inner = InnerFit::make(family, design, y_values, w_values);
-    if (!inner) return fail(inner.error());
-    const PenaltySummary penalties{design.penalties, design.penalty_ranks, design.penalty_logdets,
-                                   design.null_space_dim};
-
-    const GradientObjective score = [&](const Vector& rho) -> Result<ScoreEval> {
-        auto fit = (*inner)(rho);
-        if (!fit) return fail(fit.error());
-        return score_from_inner_fit(family.kind, *fit, rho, penalties, y_values);
-    };
+    auto problem = StandardProblem::make(family, design, y_values, w_values);
+    if (!problem) return fail(problem.error());
+    const GradientObjective score = [&](const Vector& rho) { return problem->envelope_score(rho); };
     const HessianObjective objective = [&](const Vector& rho) { return score_with_hessian(score, rho); };
     auto search = newton_search(objective, Vector(design.penalties.size(), 0.0));
     if (!search) return fail(search.error());
 
-    auto final_fit = (*inner)(search->rho);
+    auto final_fit = problem->inner_fit(search->rho);
     if (!final_fit) return fail(final_fit.error());
     FitSummaries summaries = summarise_inner_fit(*final_fit, design.x, design.penalties, search->rho);
     const double scale =

@@ -17,6 +17,8 @@ public:
     // A contiguous view of a vector (the vector must outlive the view).
     VectorView(std::span<const double> values)  // NOLINT: implicit by design
         : VectorView(values.data(), values.size(), sizeof(double)) {}
+    VectorView(const Vector& values)  // NOLINT: implicit by design
+        : VectorView(std::span<const double>(values)) {}
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
