@@ -27,8 +27,13 @@ build: $(DEPS_STAMP)
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps --force-reinstall \
 	    -Cbuild-dir=build/python .
 
-demo: build
-	$(PY) examples/demo.py
+DEMO_STAMP := $(VENV)/.demo-deps-installed
+$(DEMO_STAMP): requirements-demo.txt $(DEPS_STAMP)
+	$(PY) -m pip install --quiet -r requirements-demo.txt
+	touch $@
+
+demo: build $(DEMO_STAMP)
+	MPLBACKEND=Agg $(PY) examples/demo.py
 
 # GoogleTest comes from Debian's libgtest-dev.
 gtest:
