@@ -26,7 +26,9 @@ template <FamilyTraits F>
 inline WorkingValue working_value(const F& family, double y, double mu, double eta, double w) {
     const double v = family.variance(mu);
     const double gp = F::Link::derivative(mu);
-    return {w / (v * (gp * gp)), eta + gp * (y - mu)};
+    // w / (V·g′²), divided by g′ twice rather than by its square so that an
+    // extreme mean (g′² under- or overflowing) still gives the finite weight.
+    return {w / (v * gp) / gp, eta + gp * (y - mu)};
 }
 
 // mu0[i] = start mean of y[i]. A family whose start depends on the whole

@@ -135,7 +135,10 @@ Result<InnerFitResult> pirls(const F& family, const PirlsProblem& problem,
             return k == 0 || !(c.penalized - pd_old > halving_tolerance(pd_old));
         };
         Candidate candidate = evaluate_candidate(family, x, y, w, s_lambda, beta_new, eta_new, mu_new);
-        for (std::size_t h = 0; h < max_halvings && !acceptable(candidate); ++h) {
+        // Halving keeps a NaN or infinite coefficient as it is, so such a
+        // step is rejected at once with the same outcome as 100 halvings.
+        const bool can_halve = std::ranges::all_of(beta_new, [](double b) { return std::isfinite(b); });
+        for (std::size_t h = 0; can_halve && h < max_halvings && !acceptable(candidate); ++h) {
             for (std::size_t j = 0; j < p; ++j) beta_new[j] = (beta_new[j] + beta[j]) / 2.0;
             candidate = evaluate_candidate(family, x, y, w, s_lambda, beta_new, eta_new, mu_new);
         }

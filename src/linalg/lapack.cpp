@@ -53,11 +53,12 @@ LinalgResult<Matrix> cholesky_lower(const Matrix& a) {
     for (std::size_t i = 0; i < p; ++i)
         for (std::size_t j = i + 1; j < p; ++j) l(i, j) = 0.0;
     // The reference dpotrf stops at a NaN pivot with info = its 1-based
-    // index; OpenBLAS runs through and returns a NaN factor. A NaN anywhere
-    // in the factor reaches the diagonal at or below its row, so the first NaN
-    // on the diagonal is the pivot the reference routine reports.
+    // index; OpenBLAS runs through and returns a NaN factor, and accepts an
+    // infinite pivot. A non-finite value anywhere in the factor reaches the
+    // diagonal at or below its row, so the first non-finite diagonal entry is
+    // the pivot that fails.
     for (std::size_t i = 0; i < p; ++i)
-        if (std::isnan(l(i, i))) return std::unexpected(lapack_info_failure(static_cast<int>(i + 1)));
+        if (!std::isfinite(l(i, i))) return std::unexpected(lapack_info_failure(static_cast<int>(i + 1)));
     return l;
 }
 

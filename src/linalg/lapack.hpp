@@ -27,7 +27,8 @@ LinalgFailure invalid_shape_failure();
 
 // Lower Cholesky factor L with A = L Lᵀ (dpotrf, uplo "L"). Only the lower
 // triangle of `a` is read; entries above the diagonal of L are exact zeros.
-// A NaN pivot is a failure at that pivot, whichever LAPACK is linked.
+// A NaN or infinite pivot is a failure at that pivot, whichever LAPACK is
+// linked.
 LinalgResult<Matrix> cholesky_lower(const Matrix& a);
 
 struct SymmetricEigen {

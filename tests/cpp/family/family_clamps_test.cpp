@@ -78,8 +78,11 @@ TEST(FamilyClamps, WorkingValuesStayFiniteAtExtremeMeans) {
 
 // With the general formula W = w / (V g′²) and the floors, the Poisson weight
 // underflows to 0 once g′² overflows, not to the simplified w·max(μ, 1e-300).
-TEST(FamilyClamps, PoissonWeightFollowsTheGeneralFormulaAtTheFloor) {
-    EXPECT_EQ(working_value(PoissonTraits{}, 1.0, 1e-200, std::log(1e-200), 1.0).weight, 0.0);
+// w / (V·g′²) is evaluated without forming g′², which would overflow for a
+// mean below 1e-154 (and underflow above 1e154) and turn the weight into 0 or inf.
+TEST(FamilyClamps, PoissonWeightFollowsTheGeneralFormulaAtExtremeMeans) {
+    EXPECT_NEAR(working_value(PoissonTraits{}, 1.0, 1e-200, std::log(1e-200), 1.0).weight, 1e-200, 1e-213);
+    EXPECT_NEAR(working_value(PoissonTraits{}, 1.0, 1e200, std::log(1e200), 1.0).weight, 1e200, 1e187);
     EXPECT_NEAR(working_value(PoissonTraits{}, 1.0, 1e-100, std::log(1e-100), 2.0).weight, 2e-100, 1e-113);
 }
 

@@ -121,10 +121,13 @@ TEST(LuSolve, SeveralRightHandSides) {
 namespace pelun {
 namespace {
 
-TEST(Cholesky, NaNPivotFailsAtThatPivot) {
-    const auto l = cholesky_lower(Matrix::from_rows({{4, 0, 0}, {0, std::nan(""), 0}, {0, 0, 1}}));
-    ASSERT_FALSE(l.has_value());
-    EXPECT_EQ(l.error().description, "Computational failure in LAPACK subroutine: return_code = 2");
+TEST(Cholesky, NonFinitePivotFailsAtThatPivot) {
+    const auto nan_pivot = cholesky_lower(Matrix::from_rows({{4, 0, 0}, {0, std::nan(""), 0}, {0, 0, 1}}));
+    ASSERT_FALSE(nan_pivot.has_value());
+    EXPECT_EQ(nan_pivot.error().description, "Computational failure in LAPACK subroutine: return_code = 2");
+    const auto inf_pivot = cholesky_lower(Matrix::from_rows({{1, 0}, {0, INFINITY}}));
+    ASSERT_FALSE(inf_pivot.has_value());
+    EXPECT_EQ(inf_pivot.error().description, "Computational failure in LAPACK subroutine: return_code = 2");
 }
 
 }  // namespace

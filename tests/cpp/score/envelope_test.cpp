@@ -68,7 +68,7 @@ TEST(EnvelopeScore, GaussianGradientIsTheDerivativeOfTheValue) {
     // With a Gaussian likelihood the working weights do not depend on ρ and
     // the scale is profiled, so the envelope gradient is exact.
     const GaussianFixture f;
-    for (const Vector rho : {Vector{0.0, 0.0}, Vector{-1.5, 2.0}, Vector{3.0, -0.5}}) {
+    for (const Vector& rho : {Vector{0.0, 0.0}, Vector{-1.5, 2.0}, Vector{3.0, -0.5}}) {
         const ScoreEval eval = score_from_inner_fit(FamilyKind::Gaussian, f.fit(rho), rho, f.summary(), f.y);
         ASSERT_EQ(eval.gradient.size(), 2u);
         for (std::size_t j = 0; j < 2; ++j) {
