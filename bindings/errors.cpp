@@ -16,11 +16,18 @@ PyObject* internal_failure_type() {
 }  // namespace
 
 PendingError to_pending_error(PelunError&& error) {
-    if (error.kind == ErrorKind::InvalidParameter) return {PyExc_ValueError, std::move(error.text)};
-    return {PyExc_RuntimeError, error.display()};
+    switch (error.kind) {
+        case ErrorKind::InvalidParameter:
+            return {PyExc_ValueError, std::move(error.text)};
+        case ErrorKind::Internal:
+            return {internal_failure_type(), std::move(error.text)};
+        default:
+            return {PyExc_RuntimeError, error.display()};
+    }
 }
 
 PyObject* raise(const PendingError& pending) {
+    if (pending.type == nullptr) return nullptr;  // making the internal-failure type failed; that error is set
     PyErr_SetString(pending.type, pending.message.c_str());
     return nullptr;
 }

@@ -18,7 +18,9 @@ struct PendingError {
 };
 
 // The one conversion of a core error: InvalidParameter becomes ValueError
-// with the bare text, every other kind RuntimeError with its display text.
+// with the bare text, SingularSystem, NotConverged and Linalg RuntimeError
+// with their display text, and Internal the internal-failure exception with
+// its text.
 PendingError to_pending_error(PelunError&& error);
 
 // Raises the exception into the interpreter; returns nullptr for the caller

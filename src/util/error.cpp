@@ -15,6 +15,8 @@ std::string PelunError::display() const {
                    " iterations (last grad norm = " + format_sci3(grad_norm) + ")";
         case ErrorKind::Linalg:
             return "linalg failure: " + text;
+        case ErrorKind::Internal:
+            return "internal failure: " + text;
     }
     return "unknown error";
 }

@@ -15,6 +15,10 @@ enum class ErrorKind {
     SingularSystem,    // a factorisation needed for a linear solve failed
     NotConverged,      // the outer search used up its iteration budget
     Linalg,            // any other linear-algebra failure
+    // Not a user-facing variant: a broken internal invariant that correct
+    // input cannot reach (e.g. corrupt stored data that passed every check).
+    // The Python layer raises it outside the Exception hierarchy.
+    Internal,
 };
 
 struct PelunError {
@@ -36,6 +40,9 @@ struct PelunError {
     }
     static PelunError linalg(std::string text) {
         return {ErrorKind::Linalg, std::move(text), 0, 0.0};
+    }
+    static PelunError internal(std::string text) {
+        return {ErrorKind::Internal, std::move(text), 0, 0.0};
     }
 
     // The display text, e.g. "singular system: PIRLS factor: ..." or
