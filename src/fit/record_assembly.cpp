@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "inner/penalized_solve.hpp"
 #include "linalg/cholesky_inverse.hpp"
 
 namespace pelun {
@@ -29,13 +28,16 @@ FitSummaries summarise_inner_fit(const InnerFitResult& fit, const Matrix& x, std
                                  std::span<const double> rho) {
     FitSummaries out;
     out.h_inverse = inverse_from_cholesky(fit.chol);
-    const Vector unit(x.rows(), 0.0);
-    const Matrix xtwx = weighted_crossproducts(x, fit.working_weights, unit).xtwx;
-    out.edf_total = trace_of_product(out.h_inverse, xtwx);
+    // The factor is that of H = XᵀWX + S_λ with the final working weights, so
+    // tr(H⁻¹XᵀWX) = p − Σ_j λ_j tr(H⁻¹S_j): no further pass over the data.
+    double penalized_trace = 0.0;
     out.edf_per_term.reserve(penalties.size());
-    for (std::size_t j = 0; j < penalties.size(); ++j)
-        out.edf_per_term.push_back(static_cast<double>(nonzero_rows(penalties[j])) -
-                                   std::exp(rho[j]) * trace_of_product(out.h_inverse, penalties[j]));
+    for (std::size_t j = 0; j < penalties.size(); ++j) {
+        const double trace = std::exp(rho[j]) * trace_of_product(out.h_inverse, penalties[j]);
+        penalized_trace += trace;
+        out.edf_per_term.push_back(static_cast<double>(nonzero_rows(penalties[j])) - trace);
+    }
+    out.edf_total = static_cast<double>(x.cols()) - penalized_trace;
     return out;
 }
 

@@ -11,7 +11,7 @@ namespace pelun {
 
 struct FitSummaries {
     Matrix h_inverse;     // (XᵀWX + S_λ)⁻¹ from the final factor
-    double edf_total = 0.0;   // tr(H⁻¹ XᵀWX), W the final working weights
+    double edf_total = 0.0;   // tr(H⁻¹ XᵀWX), W the final working weights of the factor
     Vector edf_per_term;  // per penalty: (rows of S_j not entirely zero) − λ_j tr(H⁻¹ S_j)
 };
 

@@ -27,7 +27,9 @@ Result<InnerFitResult> StandardProblem::inner_fit(std::span<const double> rho) c
 }
 
 Result<ScoreEval> StandardProblem::envelope_score(std::span<const double> rho) const {
-    auto fit = inner_fit(rho);
+    auto fit = std::holds_alternative<GaussianProblem>(inner_)
+                   ? gaussian_closed_form(std::get<GaussianProblem>(inner_), rho, ClosedFormOutput::CoefficientsOnly)
+                   : inner_fit(rho);
     if (!fit) return fail(fit.error());
     return score_from_inner_fit(family_.kind, *fit, rho, penalties_, y_);
 }

@@ -29,7 +29,8 @@ public:
     // tolerance 1e-9.
     Result<InnerFitResult> inner_fit(std::span<const double> rho) const;
 
-    // The criterion at rho (one inner fit).
+    // The criterion at rho (one inner fit; the Gaussian one without the
+    // n-vectors the criterion does not read).
     Result<ScoreEval> envelope_score(std::span<const double> rho) const;
 
     const Family& family() const { return family_; }

@@ -39,8 +39,8 @@ Result<GaussianProblem> make_gaussian_problem(std::span<const Matrix> penalties,
                            prior_weights};
 }
 
-Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem,
-                                            std::span<const double> rho) {
+Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem, std::span<const double> rho,
+                                            ClosedFormOutput output) {
     const Matrix& x = problem.x;
     const std::size_t n = x.rows(), p = x.cols();
     if (!fits(problem.penalties, x, problem.y, problem.prior_weights) ||
@@ -54,6 +54,26 @@ Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem,
     if (!solved) return fail(std::move(solved.error()));
 
     InnerFitResult fit;
+    if (output == ClosedFormOutput::CoefficientsOnly) {
+        const std::span<const double> beta = solved->beta;
+        double rss = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* row = x.data() + i * p;
+            double mu = 0.0;
+            for (std::size_t j = 0; j < p; ++j) mu += row[j] * beta[j];
+            const double r = problem.y[i] - mu;
+            rss += (problem.prior_weights ? (*problem.prior_weights)[i] : 1.0) * (r * r);
+        }
+        fit.beta = std::move(solved->beta);
+        fit.chol = std::move(solved->chol);
+        fit.deviance = rss;
+        fit.wrss = rss;
+        fit.n_obs = n;
+        fit.n_coef = p;
+        fit.iterations = 1;
+        fit.converged = true;
+        return fit;
+    }
     fit.mu = matvec(x, solved->beta);
     fit.working_weights = weights_or_ones(problem.prior_weights, n);
     double rss = 0.0;

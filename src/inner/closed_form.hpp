@@ -36,7 +36,14 @@ Result<GaussianProblem> make_gaussian_problem(
 // O(np) per call besides the p × p factorizations.
 // Errors: the SingularSystem "Cholesky failed: {}" of penalized_solve,
 // unchanged; Linalg "Invalid shape" when the sizes do not agree.
-Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem,
-                                            std::span<const double> rho);
+//
+// With `CoefficientsOnly` the n-vectors of the record (eta, mu, working
+// weights and response) are left empty and the residual sum of squares is
+// accumulated row by row without storing μ: what a criterion evaluation
+// reads (β, the factor, the deviance, n and p) at a fraction of the memory
+// traffic.
+enum class ClosedFormOutput { FullRecord, CoefficientsOnly };
+Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem, std::span<const double> rho,
+                                            ClosedFormOutput output = ClosedFormOutput::FullRecord);
 
 }  // namespace pelun

@@ -119,6 +119,28 @@ TEST(GaussianClosedForm, RepeatedCallsOnOneProblemAreIndependent) {
     EXPECT_NE(first->beta, other->beta);
 }
 
+TEST(GaussianClosedForm, CoefficientsOnlyAgreesWithTheFullRecord) {
+    const SmoothProblem sp = smooth_problem(120, 4, 13);
+    const Vector y = gaussian_response(sp.t, 14);
+    Vector w(y.size());
+    for (std::size_t i = 0; i < w.size(); ++i) w[i] = 0.5 + static_cast<double>(i % 3);
+    for (const bool weighted : {false, true}) {
+        auto problem = make_gaussian_problem(sp.penalties, sp.x, y,
+                                             weighted ? std::optional<std::span<const double>>(w) : std::nullopt);
+        ASSERT_TRUE(problem.has_value());
+        const std::vector<double> rho = {0.3, -1.0};
+        auto full = gaussian_closed_form(*problem, rho);
+        auto lean = gaussian_closed_form(*problem, rho, ClosedFormOutput::CoefficientsOnly);
+        ASSERT_TRUE(full && lean);
+        EXPECT_EQ(lean->beta, full->beta);
+        EXPECT_EQ(lean->chol, full->chol);
+        EXPECT_NEAR(lean->deviance, full->deviance, 1e-12 * full->deviance);
+        EXPECT_EQ(lean->n_obs, full->n_obs);
+        EXPECT_EQ(lean->n_coef, full->n_coef);
+        EXPECT_TRUE(lean->mu.empty() && lean->working_weights.empty());
+    }
+}
+
 TEST(GaussianClosedForm, AnIndefiniteHessianFailsWithoutAPirlsPrefix) {
     const SmoothProblem sp = smooth_problem(60, 3, 10);
     const Vector y = gaussian_response(sp.t, 11);
