@@ -6,6 +6,7 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "fit/additive_fit.hpp"
 #include "fit/fit_request.hpp"
 #include "fit/single_smooth_fit.hpp"
 #include "fitted_gam.hpp"
@@ -271,7 +272,9 @@ PyObject* fit_additive(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     if (!bind_array_views(a[X], a[Y], x, y)) return nullptr;
     request.x = x.view;
     request.y = y.view;
-    return raise_path_missing("fit_additive");
+    auto record = fit_additive_model(request);
+    if (!record) return raise_error(std::move(record.error()));
+    return wrap_fitted_gam(std::move(*record));
 }
 
 PyMethodDef fit_methods[] = {

@@ -49,6 +49,33 @@ double fitted_scale(const Family& family, const InnerFitResult& fit, const Desig
 
 }  // namespace
 
+bool is_standard_family(FamilyKind kind) {
+    switch (kind) {
+        case FamilyKind::Gaussian:
+        case FamilyKind::Bernoulli:
+        case FamilyKind::QuasiBinomial:
+        case FamilyKind::Poisson:
+        case FamilyKind::QuasiPoisson:
+        case FamilyKind::Gamma:
+        case FamilyKind::InverseGaussian:
+            return true;
+        default:
+            return false;
+    }
+}
+
+Family standard_family(FamilyKind kind) {
+    switch (kind) {
+        case FamilyKind::Bernoulli: return bernoulli_logit();
+        case FamilyKind::QuasiBinomial: return quasibinomial_logit();
+        case FamilyKind::Poisson: return poisson_log();
+        case FamilyKind::QuasiPoisson: return quasipoisson_log();
+        case FamilyKind::Gamma: return gamma_log();
+        case FamilyKind::InverseGaussian: return inverse_gaussian_log();
+        default: return gaussian_identity();
+    }
+}
+
 Result<FittedGam> fit_standard_family(const Family& family, Design design, VectorView y,
                                       const std::optional<Vector>& weights) {
     if (auto checked = check_data(family, design, y, weights); !checked) return fail(checked.error());

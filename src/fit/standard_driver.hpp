@@ -13,6 +13,13 @@
 
 namespace pelun {
 
+// Gaussian, Bernoulli, QuasiBinomial, Poisson, QuasiPoisson, Gamma and
+// InverseGaussian: the families this driver fits.
+bool is_standard_family(FamilyKind kind);
+
+// The family value of a standard family kind (no parameters).
+Family standard_family(FamilyKind kind);
+
 // Checks rows, weights and the family's response values, minimises the
 // criterion over ρ from 0 by the damped Newton search, refits at the
 // optimum and assembles the record; the design's predictor moves into it.

@@ -87,8 +87,8 @@ def test_list_subclass_and_extra_elements_are_accepted(data):
     class TermList(list):
         pass
 
-    terms = TermList([(0, "cr", 5, "ignored"), (1, "re", "anything"), ((1, 2), "te", (4, 4), None)])
-    try:
-        pelun.fit_additive("gaussian", x, y, terms)
-    except NotImplementedError:
-        pass  # the additive fit path is not built yet; the terms parsed
+    terms = TermList([(0, "cr", 5, "ignored"), (2, "re", "anything"), ((1, 2), "te", (4, 4), None)])
+    fit = pelun.fit_additive("gaussian", x, np.round(y, 1), terms)
+    # cr with k = 5: 4 columns; re over 40 distinct values: 40; te 4 × 4: 15
+    assert fit.term_col_ranges() == [(1, 5), (5, 45), (45, 60)]
+    assert fit.rho.shape == (4,)
