@@ -20,6 +20,26 @@ Matrix prepend_intercept(const Matrix& block) {
     return x;
 }
 
+Matrix intercept_and_blocks(std::size_t n, std::span<const Matrix> blocks, std::size_t skip) {
+    std::size_t p = 1;
+    for (const Matrix& block : blocks) {
+        assert(block.rows() == n && block.cols() >= skip);
+        p += block.cols() - skip;
+    }
+    Matrix x(n, p);
+    for (std::size_t r = 0; r < n; ++r) x.data()[r * p] = 1.0;
+    std::size_t first = 1;
+    for (const Matrix& block : blocks) {
+        const std::size_t w = block.cols(), kept = w - skip;
+        for (std::size_t r = 0; r < n; ++r) {
+            const double* in = block.data() + r * w + skip;
+            std::copy(in, in + kept, x.data() + r * p + first);
+        }
+        first += kept;
+    }
+    return x;
+}
+
 Matrix embed_penalty(const Matrix& block, std::size_t p, std::size_t first) {
     assert(block.is_square() && first + block.rows() <= p);
     Matrix s(p, p);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "design/predictor.hpp"
@@ -26,6 +27,11 @@ struct Design {
 
 // [1 | block]: n × (w + 1) with a column of ones in front.
 Matrix prepend_intercept(const Matrix& block);
+
+// [1 | block₀ | block₁ | …], n × (1 + Σ (wᵢ − skip)), leaving out the first
+// `skip` columns of every block (a term's own intercept, for instance).
+// Precondition: every block has n rows and at least `skip` columns.
+Matrix intercept_and_blocks(std::size_t n, std::span<const Matrix> blocks, std::size_t skip);
 
 // A p × p zero matrix with the square `block` copied into rows and columns
 // [first, first + block.rows()). Precondition: the block fits.

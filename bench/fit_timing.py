@@ -1,0 +1,70 @@
+"""Shared by the fit benchmarks: run one fit in a fresh process and measure it.
+
+The child process makes its data, resets its memory high-water mark, times
+`repeats` fits and reports the median-ready list of times, the peak memory the
+fits added on top of the data, the fit's outer iterations, and the time of one
+NumPy X.T @ (w * X) on the fit's own model matrix (the "data pass" unit).
+"""
+
+import json
+import subprocess
+import sys
+
+CHILD = r"""
+import json, sys, time
+import numpy as np
+import pelun
+
+def rss_kib(field):
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field):
+                return int(line.split()[1])
+    return 0
+
+spec = json.loads(sys.argv[1])
+rng = np.random.default_rng(spec["seed"])
+n = spec["n"]
+namespace = {"np": np, "rng": rng, "n": n}
+exec(spec["make_data"], namespace)  # defines x and y
+x, y = namespace["x"], namespace["y"]
+
+with open("/proc/self/clear_refs", "w") as refs:
+    refs.write("5")  # reset the high-water mark to the current size
+base = rss_kib("VmRSS:")
+times = []
+for _ in range(spec["repeats"]):
+    start = time.perf_counter()
+    if spec["terms"] is None:
+        fit = pelun.fit(spec["family"], x, y, k=spec["k"])
+    else:
+        fit = pelun.fit_additive(spec["family"], x, y, [tuple(t) if not isinstance(t[0], list) else
+                                                        (tuple(t[0]), t[1], tuple(t[2])) for t in spec["terms"]])
+    times.append(time.perf_counter() - start)
+peak = rss_kib("VmHWM:") - base
+
+X = fit.evaluate_lpmatrix(x)
+w = np.ones(n)
+passes = []
+for _ in range(3):
+    start = time.perf_counter()
+    X.T @ (w[:, None] * X)
+    passes.append(time.perf_counter() - start)
+print(json.dumps({"times": times, "peak_mib": peak / 1024, "n_iters": fit.n_iters, "m": len(fit.rho),
+                  "p": len(fit.beta), "edf": fit.edf_total, "converged": fit.converged, "pass": min(passes)}))
+"""
+
+
+def run_fit(family, n, make_data, repeats, k=10, terms=None, seed=1):
+    """Runs one benchmark case in a child process and returns its measurements."""
+    spec = {"family": family, "n": n, "make_data": make_data, "repeats": repeats, "k": k, "terms": terms,
+            "seed": seed}
+    out = subprocess.run([sys.executable, "-c", CHILD, json.dumps(spec)], capture_output=True, text=True,
+                         check=True)
+    return json.loads(out.stdout)
+
+
+def inner_fits_lower_bound(n_iters, m):
+    """Inner fits of a search that accepted every first trial: (1 + 2m) per evaluated point, the start
+    point included, plus the final refit."""
+    return (1 + 2 * m) * (n_iters + 1) + 1
