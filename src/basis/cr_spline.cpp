@@ -13,9 +13,14 @@ namespace {
 // Values closer than this to the last kept value are the same distinct value.
 constexpr double distinct_tolerance = 1e-12;
 
-// Ascending order with every NaN after every number: a strict weak order even
-// when NaN is present, so the sort stays well defined on any input.
-bool ascending_nan_last(double a, double b) { return std::isnan(b) ? !std::isnan(a) : a < b; }
+// Sorts ascending with every NaN after every number. The NaNs are moved to
+// the end first, so the sort itself compares numbers only (a strict weak
+// order) and runs with the plain, fast comparison.
+void sort_nan_last(Vector& values) {
+    const auto numbers_end =
+        std::partition(values.begin(), values.end(), [](double v) { return !std::isnan(v); });
+    std::sort(values.begin(), numbers_end);
+}
 
 Vector knot_spacings(std::span<const double> t) {
     Vector h(t.size() - 1);
@@ -38,7 +43,7 @@ Result<Vector> place_knots(VectorView x, std::size_t k) {
     if (k < 3) return validate_knots(Vector(k, 0.0));
 
     Vector values = to_vector(x);
-    std::sort(values.begin(), values.end(), ascending_nan_last);
+    sort_nan_last(values);
 
     // Thin in place to the distinct values, each compared with the last kept one.
     std::size_t u = 0;
