@@ -8,6 +8,7 @@
 #include "errors.hpp"
 #include "fit/prediction.hpp"
 #include "numpy_bridge.hpp"
+#include "persistence_methods.hpp"
 #include "util/format.hpp"
 
 namespace pelun::py {
@@ -189,6 +190,17 @@ PyMethodDef methods[] = {
      "predict_ci($self, x_new, level=0.95, scale=\"response\")\n--\n\nWald-style interval for predictions at "
      "x_new, returned as three 1-D float64 arrays (mean, lo, hi) on the requested scale; scale accepts "
      "\"link\" (eta) or \"response\" (mu)."},
+    {"serialize", serialize_method, METH_NOARGS,
+     "serialize($self)\n--\n\nThe fit as one compact binary frame, a bytes object: the 17-byte header (magic "
+     "b\"PELUN\", format version 1, body length) followed by every field of the fit as JSON. "
+     "FittedGam.deserialize reads it back into a fit whose predictions are identical bit for bit."},
+    {"deserialize", PELUN_FASTCALL(deserialize_method), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "deserialize($cls, bytes)\n--\n\nA new FittedGam read from a frame written by serialize. Raises "
+     "ValueError, naming the first problem, when the frame is damaged, truncated or of another format version; "
+     "bytes after the frame are ignored."},
+    {"__reduce__", reduce_method, METH_NOARGS,
+     "__reduce__($self)\n--\n\nPickling support: pickling routes through serialize and deserialize, so the "
+     "pickle stream holds the same compact binary frame and unpickling calls FittedGam.deserialize on it."},
     {"predict_diff", PELUN_FASTCALL(predict_diff), METH_FASTCALL | METH_KEYWORDS,
      "predict_diff($self, x_a, x_b, level=0.95)\n--\n\nWald interval for the contrast predict(x_a) - "
      "predict(x_b) on the eta scale, as three 1-D float64 arrays (diff, lo, hi); broadcasts when one of "
@@ -222,6 +234,10 @@ PyObject* create_fitted_gam_type() {
     fitted_gam_type = reinterpret_cast<PyTypeObject*>(type);
     return type;
 }
+
+PyObject* fitted_gam_class() { return reinterpret_cast<PyObject*>(fitted_gam_type); }
+
+const FittedGam& fitted_gam_record(PyObject* self) { return record_of(self); }
 
 PyObject* wrap_fitted_gam(FittedGam&& record) {
     auto owned = std::unique_ptr<FittedGam>(new (std::nothrow) FittedGam(std::move(record)));

@@ -14,4 +14,11 @@ PyObject* create_fitted_gam_type();
 // allocation slot; nullptr with an exception set on failure.
 PyObject* wrap_fitted_gam(FittedGam&& record);
 
+// The FittedGam class object (borrowed; alive as long as the module), or
+// nullptr before `create_fitted_gam_type` has run.
+PyObject* fitted_gam_class();
+
+// The record of `self`, which must be a FittedGam instance.
+const FittedGam& fitted_gam_record(PyObject* self);
+
 }  // namespace pelun::py
