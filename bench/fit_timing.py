@@ -22,24 +22,24 @@ def rss_kib(field):
                 return int(line.split()[1])
     return 0
 
-spec = json.loads(sys.argv[1])
-rng = np.random.default_rng(spec["seed"])
-n = spec["n"]
+case = json.loads(sys.argv[1])
+rng = np.random.default_rng(case["seed"])
+n = case["n"]
 namespace = {"np": np, "rng": rng, "n": n}
-exec(spec["make_data"], namespace)  # defines x and y
+exec(case["make_data"], namespace)  # defines x and y
 x, y = namespace["x"], namespace["y"]
 
 with open("/proc/self/clear_refs", "w") as refs:
     refs.write("5")  # reset the high-water mark to the current size
 base = rss_kib("VmRSS:")
 times = []
-for _ in range(spec["repeats"]):
+for _ in range(case["repeats"]):
     start = time.perf_counter()
-    if spec["terms"] is None:
-        fit = pelun.fit(spec["family"], x, y, k=spec["k"])
+    if case["terms"] is None:
+        fit = pelun.fit(case["family"], x, y, k=case["k"])
     else:
-        fit = pelun.fit_additive(spec["family"], x, y, [tuple(t) if not isinstance(t[0], list) else
-                                                        (tuple(t[0]), t[1], tuple(t[2])) for t in spec["terms"]])
+        fit = pelun.fit_additive(case["family"], x, y, [tuple(t) if not isinstance(t[0], list) else
+                                                        (tuple(t[0]), t[1], tuple(t[2])) for t in case["terms"]])
     times.append(time.perf_counter() - start)
 peak = rss_kib("VmHWM:") - base
 
@@ -57,9 +57,9 @@ print(json.dumps({"times": times, "peak_mib": peak / 1024, "n_iters": fit.n_iter
 
 def run_fit(family, n, make_data, repeats, k=10, terms=None, seed=1):
     """Runs one benchmark case in a child process and returns its measurements."""
-    spec = {"family": family, "n": n, "make_data": make_data, "repeats": repeats, "k": k, "terms": terms,
+    case = {"family": family, "n": n, "make_data": make_data, "repeats": repeats, "k": k, "terms": terms,
             "seed": seed}
-    out = subprocess.run([sys.executable, "-c", CHILD, json.dumps(spec)], capture_output=True, text=True,
+    out = subprocess.run([sys.executable, "-c", CHILD, json.dumps(case)], capture_output=True, text=True,
                          check=True)
     return json.loads(out.stdout)
 

@@ -182,9 +182,9 @@ bool parse_term(PyObject* item, std::size_t i, std::vector<TermSpec>& terms) {
             raise_term_error("fit_additive: tensor term " + index + " cols tuple must have exactly 2 elements");
             return false;
         }
-        TensorTermSpec spec;
-        if (!convert_unsigned(PyTuple_GET_ITEM(cols, 0), spec.col_a) ||
-            !convert_unsigned(PyTuple_GET_ITEM(cols, 1), spec.col_b))
+        TensorTermSpec term;
+        if (!convert_unsigned(PyTuple_GET_ITEM(cols, 0), term.col_a) ||
+            !convert_unsigned(PyTuple_GET_ITEM(cols, 1), term.col_b))
             return false;
         if (size > 2) {
             PyObject* ks = PyTuple_GET_ITEM(item, 2);
@@ -196,11 +196,11 @@ bool parse_term(PyObject* item, std::size_t i, std::vector<TermSpec>& terms) {
                 raise_term_error("fit_additive: tensor term " + index + " k tuple must have exactly 2 elements");
                 return false;
             }
-            if (!convert_unsigned(PyTuple_GET_ITEM(ks, 0), spec.k_a) ||
-                !convert_unsigned(PyTuple_GET_ITEM(ks, 1), spec.k_b))
+            if (!convert_unsigned(PyTuple_GET_ITEM(ks, 0), term.k_a) ||
+                !convert_unsigned(PyTuple_GET_ITEM(ks, 1), term.k_b))
                 return false;
         }
-        terms.emplace_back(spec);
+        terms.emplace_back(term);
         return true;
     }
 

@@ -54,9 +54,9 @@ Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem, std:
     if (!solved) return fail(std::move(solved.error()));
 
     InnerFitResult fit;
+    double rss = 0.0;
     if (output == ClosedFormOutput::CoefficientsOnly) {
         const std::span<const double> beta = solved->beta;
-        double rss = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const double* row = x.data() + i * p;
             double mu = 0.0;
@@ -64,26 +64,17 @@ Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem, std:
             const double r = problem.y[i] - mu;
             rss += (problem.prior_weights ? (*problem.prior_weights)[i] : 1.0) * (r * r);
         }
-        fit.beta = std::move(solved->beta);
-        fit.chol = std::move(solved->chol);
-        fit.deviance = rss;
-        fit.wrss = rss;
-        fit.n_obs = n;
-        fit.n_coef = p;
-        fit.iterations = 1;
-        fit.converged = true;
-        return fit;
+    } else {
+        fit.mu = matvec(x, solved->beta);
+        fit.working_weights = weights_or_ones(problem.prior_weights, n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double r = problem.y[i] - fit.mu[i];
+            rss += fit.working_weights[i] * (r * r);
+        }
+        fit.eta = fit.mu;
+        fit.working_response.assign(problem.y.begin(), problem.y.end());
     }
-    fit.mu = matvec(x, solved->beta);
-    fit.working_weights = weights_or_ones(problem.prior_weights, n);
-    double rss = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double r = problem.y[i] - fit.mu[i];
-        rss += fit.working_weights[i] * (r * r);
-    }
-    fit.eta = fit.mu;
     fit.beta = std::move(solved->beta);
-    fit.working_response.assign(problem.y.begin(), problem.y.end());
     fit.chol = std::move(solved->chol);
     fit.deviance = rss;
     fit.wrss = rss;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "family/special_functions.hpp"
+#include "family/gamma_functions.hpp"
 #include "linalg/blas.hpp"
 #include "linalg/cholesky_inverse.hpp"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "family/special_functions.hpp"
+#include "family/gamma_functions.hpp"
 #include "linalg/blas.hpp"
 #include "linalg/lapack.hpp"
 

@@ -1,4 +1,4 @@
-#include "family/special_functions.hpp"
+#include "family/gamma_functions.hpp"
 
 #include <cmath>
 #include <limits>
