@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "design/penalty.hpp"
+#include "linalg/blas.hpp"
 
 namespace pelun {
 
@@ -51,8 +52,20 @@ Matrix embed_penalty(const Matrix& block, std::size_t p, std::size_t first) {
     return s;
 }
 
+Matrix intercept_and_product(const Matrix& basis, const Matrix& transform) {
+    const std::size_t n = basis.rows();
+    Matrix x(n, transform.cols() + 1);
+    for (std::size_t r = 0; r < n; ++r) x(r, 0) = 1.0;
+    gemm_into_columns(basis, transform, x, 1);
+    return x;
+}
+
 Result<Design> single_smooth_design(Predictor predictor, const Matrix& block, const Matrix& block_penalty) {
-    const std::size_t p = block.cols() + 1;
+    return single_smooth_design_from_x(std::move(predictor), prepend_intercept(block), block_penalty);
+}
+
+Result<Design> single_smooth_design_from_x(Predictor predictor, Matrix x, const Matrix& block_penalty) {
+    const std::size_t p = x.cols();
     Matrix penalty = embed_penalty(block_penalty, p, 1);
     const auto summary = penalty_rank_logdet(penalty);
     if (!summary) return fail(summary.error());
@@ -62,7 +75,7 @@ Result<Design> single_smooth_design(Predictor predictor, const Matrix& block, co
     design.penalties.push_back(std::move(penalty));
     design.penalty_ranks.push_back(summary->rank);
     design.penalty_logdets.push_back(summary->logdet);
-    design.x = prepend_intercept(block);
+    design.x = std::move(x);
     design.null_space_dim = p > summary->rank ? p - summary->rank : 0;
     return design;
 }

@@ -25,6 +25,10 @@ struct Design {
     std::size_t null_space_dim = 0;
 };
 
+// [1 | basis · transform] in one n × (q + 1) matrix, the product written in
+// place by the BLAS (no intermediate n × q block).
+Matrix intercept_and_product(const Matrix& basis, const Matrix& transform);
+
 // [1 | block]: n × (w + 1) with a column of ones in front.
 Matrix prepend_intercept(const Matrix& block);
 
@@ -42,5 +46,8 @@ Matrix embed_penalty(const Matrix& block, std::size_t p, std::size_t first);
 // pseudo-determinant, and the null-space dimension. Fails only if the
 // penalty's eigen-decomposition fails.
 Result<Design> single_smooth_design(Predictor predictor, const Matrix& block, const Matrix& block_penalty);
+
+// The same from the finished model matrix x = [1 | block].
+Result<Design> single_smooth_design_from_x(Predictor predictor, Matrix x, const Matrix& block_penalty);
 
 }  // namespace pelun

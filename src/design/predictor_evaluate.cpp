@@ -34,7 +34,7 @@ Result<Matrix> evaluate_cr(const CrPredictor& cr, MatrixView x_new) {
     if (!knots) return fail(knots.error());
     const std::size_t k = knots->size();
     if (auto shape = require_shape(cr.centring, "centring", k, k - 1); !shape) return fail(shape.error());
-    return prepend_intercept(centred_cr_basis(*knots, cr.centring, x_new.column(0)));
+    return intercept_and_product(cr_basis(*knots, x_new.column(0)), cr.centring);
 }
 
 Result<Matrix> evaluate_re(const RePredictor& re, MatrixView x_new) {

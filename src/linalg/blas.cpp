@@ -41,6 +41,25 @@ void gemm(Transpose trans_a, Transpose trans_b, double alpha, const Matrix& a, c
                          c.data(), &ldc, 1, 1);
 }
 
+void gemm_into_columns(const Matrix& a, const Matrix& b, Matrix& c, std::size_t first_col) {
+    assert(c.rows() == a.rows() && a.cols() == b.rows() && first_col + b.cols() <= c.cols());
+    const std::size_t m = a.rows(), k = a.cols(), n = b.cols();
+    if (m == 0 || n == 0) return;
+    if (k == 0) {
+        for (std::size_t r = 0; r < m; ++r)
+            for (std::size_t j = 0; j < n; ++j) c(r, first_col + j) = 0.0;
+        return;
+    }
+    // Column-major view: the block is the n × m matrix at c + first_col with
+    // leading dimension c.cols(), equal to bᵀ·aᵀ.
+    const char no = 'N';
+    const Int mm = as_int(n), nn = as_int(m), kk = as_int(k);
+    const Int ldb = as_int(b.cols()), lda = as_int(a.cols()), ldc = as_int(c.cols());
+    const double one = 1.0, zero = 0.0;
+    PELUN_FORTRAN(dgemm)(&no, &no, &mm, &nn, &kk, &one, b.data(), &ldb, a.data(), &lda, &zero,
+                         c.data() + first_col, &ldc, 1, 1);
+}
+
 Matrix matmul(const Matrix& a, const Matrix& b) {
     Matrix c(a.rows(), b.cols());
     gemm(Transpose::No, Transpose::No, 1.0, a, b, 0.0, c);

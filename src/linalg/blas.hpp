@@ -14,6 +14,11 @@ enum class Transpose { No, Yes };
 void gemm(Transpose trans_a, Transpose trans_b, double alpha, const Matrix& a, const Matrix& b,
           double beta, Matrix& c);
 
+// Writes a · b into the columns [first_col, first_col + b.cols()) of c, every
+// row; the other columns of c are left as they are. Precondition: c has
+// a.rows() rows and at least first_col + b.cols() columns.
+void gemm_into_columns(const Matrix& a, const Matrix& b, Matrix& c, std::size_t first_col);
+
 // a * b and aᵀ * b.
 Matrix matmul(const Matrix& a, const Matrix& b);
 Matrix matmul_tn(const Matrix& a, const Matrix& b);

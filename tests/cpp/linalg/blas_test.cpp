@@ -44,6 +44,21 @@ TEST(Blas, ProductsOfRectangularMatricesMatchTheNaiveLoop) {
     expect_near(out, expected);
 }
 
+TEST(Blas, ProductIntoColumnsLeavesTheOtherColumnsAlone) {
+    const Matrix a = random_matrix(6, 4, 7), b = random_matrix(4, 3, 8);
+    Matrix c(6, 6, -5.0);
+    gemm_into_columns(a, b, c, 2);
+    const Matrix expected = naive_product(a, b);
+    for (std::size_t r = 0; r < 6; ++r) {
+        for (std::size_t j = 0; j < 6; ++j) {
+            if (j >= 2 && j < 5)
+                EXPECT_NEAR(c(r, j), expected(r, j - 2), 1e-12);
+            else
+                EXPECT_EQ(c(r, j), -5.0);
+        }
+    }
+}
+
 TEST(Blas, MatrixVectorProducts) {
     const Matrix a = random_matrix(4, 3, 5);
     const Vector x = {1.0, -2.0, 0.5}, z = {0.5, 1.0, -1.0, 2.0};
