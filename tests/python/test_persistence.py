@@ -331,3 +331,22 @@ def test_randomly_damaged_frames_raise_only_value_errors(grid):
         except ValueError:
             pass
     assert outcomes["ValueError"] > 100 and outcomes["read"] > 10
+
+
+ADDITIVE_MODELS = [
+    ("cr_stable", lambda x, y: pelun.fit("poisson", x[:, :1], y, design="cr_stable")),
+    ("additive", lambda x, y: pelun.fit_additive("poisson", x, y, [(0, "cr", 6), (1, "cr_stable", 5), (2, "re")])),
+    ("tensor", lambda x, y: pelun.fit_additive("gaussian", x, np.log1p(y), [((0, 1), "te", (4, 5)), (2, "re")])),
+]
+
+
+@pytest.mark.parametrize("name, make", ADDITIVE_MODELS, ids=[m[0] for m in ADDITIVE_MODELS])
+def test_every_predictor_kind_round_trips(name, make):
+    rng = np.random.default_rng(51)
+    x = np.column_stack([rng.uniform(size=(300, 2)), rng.integers(0, 4, 300).astype(float)])
+    y = rng.poisson(np.exp(0.5 + np.sin(3 * x[:, 0]) + 0.3 * x[:, 1])).astype(float)
+    fit = make(x, y)
+    frame = fit.serialize()
+    restored = pickle.loads(pickle.dumps(fit))
+    assert restored.serialize() == frame
+    assert_same_fit(fit, restored, x[::7])
