@@ -71,9 +71,9 @@ def child_env():
     return env
 
 
-def run_child(spec, cap):
+def run_child(job, cap):
     """Runs one case; returns (events, status) where status is 'ok', 'timeout' or 'error: ...'."""
-    command = [sys.executable, str(CASE), json.dumps(spec)]
+    command = [sys.executable, str(CASE), json.dumps(job)]
     try:
         out = subprocess.run(command, capture_output=True, text=True, timeout=cap, env=child_env(), cwd=HERE)
         stdout, status = out.stdout, "ok" if out.returncode == 0 else f"error (exit {out.returncode})"
@@ -95,7 +95,7 @@ def run_child(spec, cap):
 
 def run_case(workload, n, system, options, args):
     small = n <= 10 ** 3
-    spec = {"system": "statsmodels" if system == "statsmodels-bh" else system, "workload": workload, "n": n,
+    job = {"system": "statsmodels" if system == "statsmodels-bh" else system, "workload": workload, "n": n,
             "seed": seed_of(workload, n), "options": options,
             "max_repeats": 1 if system == "statsmodels-bh" else args.max_repeats,
             "repeat_budget": args.repeat_budget,
@@ -104,9 +104,9 @@ def run_case(workload, n, system, options, args):
             "replicate_budget": args.replicate_budget,
             "curve": workload == "poisson" and n == 10 ** 3 and system in SYSTEMS}
     start, load = time.perf_counter(), loadavg()
-    events, status = run_child(spec, args.cap)
+    events, status = run_child(job, args.cap)
     result = {"workload": workload, "n": n, "system": system, "options": options, "status": status,
-              "wall": time.perf_counter() - start, "load_before": load, "spec": spec}
+              "wall": time.perf_counter() - start, "load_before": load, "job": job}
     for event in events:
         kind = event.pop("event")
         if kind == "timing":
@@ -119,7 +119,7 @@ def run_case(workload, n, system, options, args):
             result["status"] = "unsupported: " + event["message"]
     if status == "timeout" and "timing" not in result and system in SYSTEMS:
         # How long would the selection have taken? Time one fit at fixed smoothing for scale.
-        probe, probe_status = run_child(dict(spec, probe=True), args.cap)
+        probe, probe_status = run_child(dict(job, probe=True), args.cap)
         for event in probe:
             if event.get("event") == "probe":
                 result["probe"] = event

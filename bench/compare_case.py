@@ -189,10 +189,10 @@ def warning_texts(caught):
 
 
 def main():
-    spec = json.loads(sys.argv[1])
-    name, n, seed = spec["workload"], spec["n"], spec["seed"]
+    job = json.loads(sys.argv[1])
+    name, n, seed = job["workload"], job["n"], job["seed"]
     try:
-        system = SYSTEMS[spec["system"]](name, spec.get("options", {}))
+        system = SYSTEMS[job["system"]](name, job.get("options", {}))
     except NotImplementedError as error:
         emit(event="unsupported", message=str(error))
         return
@@ -204,7 +204,7 @@ def main():
         xw, yw = wl.simulate(name, 300 if wl.WORKLOADS[name]["d"] < 4 else 400, seed + 7)
         system.fixed_fit(xw, yw)  # warm-up: imports and first-call set-up, not timed
 
-    if spec.get("probe"):
+    if job.get("probe"):
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             start = time.perf_counter()
@@ -218,7 +218,7 @@ def main():
     times, fit = [], None
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        while len(times) < spec["max_repeats"] and (not times or sum(times) < spec["repeat_budget"]):
+        while len(times) < job["max_repeats"] and (not times or sum(times) < job["repeat_budget"]):
             fit = None
             start = time.perf_counter()
             fit = system.fit(x, y)
@@ -229,11 +229,11 @@ def main():
 
     metrics, curve = score(system, fit, g, truth)
     emit(event="replicate", r=0, seed=seed, **metrics, **system.info(fit))
-    if spec.get("curve"):
+    if job.get("curve"):
         emit(event="curve", x=g[:, 0].tolist(), truth=truth.tolist(), mu=curve[0].tolist(), lo=curve[1].tolist(),
              hi=curve[2].tolist(), data_x=x[:, 0].tolist(), data_y=y.tolist())
 
-    if spec["system"] == "pelun":
+    if job["system"] == "pelun":
         X = fit.evaluate_lpmatrix(x)
         emit(event="pass", seconds=data_pass(X), seconds_1thread=data_pass(X, threads=1), p=int(X.shape[1]))
         del X
@@ -241,8 +241,8 @@ def main():
     spent, last = 0.0, min(times)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        for r in range(1, spec["replicates"]):
-            if spent + last > spec["replicate_budget"]:
+        for r in range(1, job["replicates"]):
+            if spent + last > job["replicate_budget"]:
                 break
             xr, yr = wl.simulate(name, n, seed + 1000 * r)
             fit = None

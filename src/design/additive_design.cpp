@@ -23,17 +23,17 @@ struct BuiltTerm {
     std::vector<Matrix> penalties;  // w × w each, in smoothing-parameter order
 };
 
-std::vector<std::size_t> columns_read(const TermSpec& spec) {
+std::vector<std::size_t> columns_read(const TermSpec& term_spec) {
     return std::visit(
         [](const auto& s) -> std::vector<std::size_t> {
             if constexpr (std::is_same_v<std::decay_t<decltype(s)>, TensorTermSpec>) return {s.col_a, s.col_b};
             else return {s.col};
         },
-        spec);
+        term_spec);
 }
 
-Result<BuiltTerm> build_term(const CrTermSpec& spec, MatrixView x) {
-    auto term = build_cr_term(x, spec.col, spec.k);
+Result<BuiltTerm> build_term(const CrTermSpec& term_spec, MatrixView x) {
+    auto term = build_cr_term(x, term_spec.col, term_spec.k);
     if (!term) return fail(term.error());
     BuiltTerm built{Predictor{CrPredictor{std::move(term->knots), std::move(term->centring)}},
                     std::move(term->basis), {}};
@@ -41,8 +41,8 @@ Result<BuiltTerm> build_term(const CrTermSpec& spec, MatrixView x) {
     return built;
 }
 
-Result<BuiltTerm> build_term(const CrStableTermSpec& spec, MatrixView x) {
-    auto term = build_cr_stable_term(x, spec.col, spec.k);
+Result<BuiltTerm> build_term(const CrStableTermSpec& term_spec, MatrixView x) {
+    auto term = build_cr_stable_term(x, term_spec.col, term_spec.k);
     if (!term) return fail(term.error());
     BuiltTerm built{Predictor{CrStablePredictor{std::move(term->knots), std::move(term->centring),
                                                 std::move(term->reparam_v)}},
@@ -51,8 +51,8 @@ Result<BuiltTerm> build_term(const CrStableTermSpec& spec, MatrixView x) {
     return built;
 }
 
-Result<BuiltTerm> build_term(const ReTermSpec& spec, MatrixView x) {
-    auto term = build_re_term(x, spec.col);
+Result<BuiltTerm> build_term(const ReTermSpec& term_spec, MatrixView x) {
+    auto term = build_re_term(x, term_spec.col);
     if (!term) return fail(term.error());
     const std::size_t levels = term->levels.size();
     BuiltTerm built{Predictor{RePredictor{std::move(term->levels)}}, std::move(term->indicator), {}};
@@ -60,12 +60,12 @@ Result<BuiltTerm> build_term(const ReTermSpec& spec, MatrixView x) {
     return built;
 }
 
-Result<BuiltTerm> build_term(const TensorTermSpec& spec, MatrixView x) {
-    auto term = build_tensor_term(x, spec.col_a, spec.col_b, spec.k_a, spec.k_b);
+Result<BuiltTerm> build_term(const TensorTermSpec& term_spec, MatrixView x) {
+    auto term = build_tensor_term(x, term_spec.col_a, term_spec.col_b, term_spec.k_a, term_spec.k_b);
     if (!term) return fail(term.error());
     TensorPredictor predictor;
-    predictor.col_a = spec.col_a;
-    predictor.col_b = spec.col_b;
+    predictor.col_a = term_spec.col_a;
+    predictor.col_b = term_spec.col_b;
     predictor.bs_a = MarginBasis::Cr;
     predictor.bs_b = MarginBasis::Cr;
     predictor.knots_a = std::move(term->knots_a);
@@ -96,8 +96,8 @@ Result<Design> build_additive_design(std::span<const TermSpec> terms, MatrixView
 
     std::vector<BuiltTerm> built;
     built.reserve(terms.size());
-    for (const TermSpec& spec : terms) {
-        auto term = std::visit([&](const auto& s) { return build_term(s, x); }, spec);
+    for (const TermSpec& term_spec : terms) {
+        auto term = std::visit([&](const auto& s) { return build_term(s, x); }, term_spec);
         if (!term) return fail(term.error());
         built.push_back(std::move(*term));
     }

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "design/design.hpp"
-#include "design/term_spec.hpp"
+#include "design/additive_terms.hpp"
 #include "linalg/views.hpp"
 #include "util/error.hpp"
 

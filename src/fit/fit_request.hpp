@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "design/term_spec.hpp"
+#include "design/additive_terms.hpp"
 #include "family/family.hpp"
 #include "linalg/views.hpp"
 #include "util/error.hpp"
