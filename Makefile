@@ -11,7 +11,7 @@ JOBS ?= $(shell nproc)
 DEPS_STAMP := $(VENV)/.deps-installed
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all demo build test test-cpp test-python sanitize bench gtest clean
+.PHONY: all demo build test test-cpp test-python sanitize bench bench-cpp gtest clean
 
 all: build
 
@@ -71,8 +71,29 @@ sanitize: $(DEPS_STAMP) gtest
 	$(ASAN_ENV) $(PY) -c 'import pelun; assert "asan-site" in pelun.__file__, pelun.__file__'
 	$(ASAN_ENV) $(PY) -m pytest tests/python -q -p no:cacheprovider
 
+# Side-by-side benchmark of pelun against pygam and statsmodels' GLMGam (bench/compare.py), in its own
+# virtual environment .venv-bench: the build requirements and the peers pinned in
+# bench/requirements-peers.txt from PyPI, pelun from this tree with `pip install .` (symbol table kept
+# for the profile). Writes bench/RESULTS.md, bench/results.json and the plots; about 25 minutes on 2 cores.
+# BENCH_ARGS passes options to bench/compare.py, e.g. BENCH_ARGS="--quick --out /tmp/bench-quick".
+BENCH_VENV ?= .venv-bench
+BENCH_PY := $(abspath $(BENCH_VENV))/bin/python
+BENCH_STAMP := $(BENCH_VENV)/.deps-installed
+BENCH_ARGS ?=
+
+$(BENCH_STAMP): requirements-build.txt bench/requirements-peers.txt
+	$(PYTHON) -m venv $(BENCH_VENV)
+	$(BENCH_PY) -m pip install --quiet --upgrade pip
+	$(BENCH_PY) -m pip install --quiet -r requirements-build.txt -r bench/requirements-peers.txt
+	touch $@
+
+bench: $(BENCH_STAMP)
+	$(BENCH_PY) -m pip install --quiet --no-build-isolation --no-deps --force-reinstall \
+	    -Cbuild-dir=build/bench-python -Cinstall.strip=false .
+	$(BENCH_PY) bench/compare.py $(BENCH_ARGS)
+
 # C++ micro-benchmarks of the hot kernels (bench/cpp/*_bench.cpp).
-bench: $(DEPS_STAMP)
+bench-cpp: $(DEPS_STAMP)
 	$(CMAKE) -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELUN_BUILD_PYTHON=OFF \
 	    -DPELUN_BUILD_BENCH=ON -DPython_EXECUTABLE=$(PY)
 	$(CMAKE) --build build/bench -j $(JOBS)

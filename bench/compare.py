@@ -93,6 +93,19 @@ def run_child(job, cap):
     return events, status
 
 
+PROFILES = [("additive", 10 ** 6, 2), ("poisson", 10 ** 5, 3)]  # pelun cases profiled: (workload, n, fits)
+
+
+def json_child(argv, cap):
+    """Runs a helper script in the benchmark's environment and returns the JSON it prints (or an error)."""
+    try:
+        out = subprocess.run([sys.executable, *argv], capture_output=True, text=True, timeout=cap, env=child_env(),
+                             cwd=HERE)
+        return json.loads(out.stdout.strip().splitlines()[-1])
+    except (subprocess.SubprocessError, json.JSONDecodeError, IndexError) as error:
+        return {"error": f"{type(error).__name__}: {error}"[:300]}
+
+
 def run_case(workload, n, system, options, args):
     small = n <= 10 ** 3
     job = {"system": "statsmodels" if system == "statsmodels-bh" else system, "workload": workload, "n": n,
@@ -360,11 +373,15 @@ def plot_times(results, cap, path):
         ax.set_title(WORKLOAD_TITLE[workload])
         ax.set_xlabel("n")
         ax.grid(True, which="major", alpha=0.3)
-        ax.legend(fontsize=7, loc="upper left")
+    handles = {}
+    for ax in axes.ravel():
+        for h, lab in zip(*ax.get_legend_handles_labels()):
+            handles.setdefault(lab, h)
+    fig.legend(handles.values(), handles.keys(), loc="lower center", ncol=3, fontsize=8, frameon=False)
     for ax in axes[:, 0]:
         ax.set_ylabel("fit time incl. smoothing selection (s)")
     fig.suptitle("Wall time of one fit against n (median of repeats; each case in a fresh process)")
-    fig.tight_layout()
+    fig.tight_layout(rect=(0, 0.07, 1, 1))
     fig.savefig(path, dpi=110)
     plt.close(fig)
 
@@ -519,9 +536,91 @@ def write_report(run, path):
         out.append("")
     out += ["## Figures", "", "![fit time against n](time_vs_n.png)", "",
             "![fitted curves against the truth](fitted_curves.png)", ""]
-    if run.get("profile"):
-        out += ["## Profile", "", run["profile"], ""]
+    out += analysis(run)
     Path(path).write_text("\n".join(out))
+
+
+def pct_of(profile, name):
+    return sum(v for k, v in profile.get("by_function", []) if k == name)
+
+
+def analysis(run):
+    """The sections that explain the missed targets: the MSE diagnostics and the profiles of pelun's fit."""
+    out = []
+    d = run.get("diagnosis")
+    if d and "reml" in d:
+        m, f = d["reml"]["mean"], d["basis_floor"]
+        ncs, bsp = f["natural cubic spline, 10 knots"], f["cubic B-spline, 10 functions"]
+        peers = [lookup(run["results"], "gaussian", 10 ** 4, s) for s in ("pygam", "statsmodels")]
+        peer_text = ", ".join(f"{LABEL[r['system']]} {mean_of(r, 'edf'):.1f} (MSE {mean_of(r, 'mse'):.3g})"
+                              for r in peers if r and r.get("replicates"))
+        out += ["## Why pelun's MSE misses where it does", "",
+                f"**Single smooth.** On the {d['reml']['replicates']} Gaussian n = 10⁴ replicates, pelun selects "
+                f"an edf of {m['pelun_edf']:.2f} on average; an independent evaluation of the REML criterion on "
+                f"pelun's own model matrix (penalty ∫f''² rebuilt from second differences of its basis; "
+                f"`bench/compare_diagnose.py`) has its minimum at edf {m['reml_edf']:.2f} with the same MSE "
+                f"({m['pelun_mse']:.3g} vs {m['reml_mse']:.3g}). So pelun finds the REML optimum; it is the "
+                f"criterion that prefers a rougher fit of sin 2πx than the grid-MSE optimum, which on the same "
+                f"basis lies at edf {m['oracle_edf']:.2f} with MSE {m['oracle_mse']:.3g}. The peers' "
+                f"prediction-error criteria (GCV/UBRE, AIC) land near that optimum: mean edf {peer_text}. The "
+                "same direction shows in the Poisson and Bernoulli rows (pelun's edf above both peers').", "",
+                f"**Additive model.** At large n the additive MSE of pelun stops falling at about 0.03: f₂ "
+                f"(a sharp double bump) is not representable in the space of a k = 10 `cr` term. Its best "
+                f"least-squares approximation by a natural cubic spline with 10 evenly spaced knots has error "
+                f"{ncs['l2']:.4f} over [0, 1] and {ncs['lattice']:.4f} on the benchmark's lattice, against "
+                f"{bsp['l2']:.4f} / {bsp['lattice']:.4f} for 10 cubic B-splines (the peers' basis). The floor "
+                "is the basis, not the smoothing selection: at n ≥ 10⁴ pelun leaves f₂ essentially unpenalized "
+                "(edf ≈ 9 of 9). It also explains the falling coverage of pelun's additive intervals at large n "
+                "(bias that does not shrink with n, intervals that do).", ""]
+    profiles = [p for p in run.get("profiles", []) if "by_function" in p]
+    if profiles:
+        out += ["## Where pelun's time goes (profile)", "",
+                "py-spy 0.4 sampling at 100 Hz with native frames over whole fits (`bench/compare_profile.py`; "
+                "the time is charged to the innermost pelun function on the stack, including the BLAS and C "
+                "library calls it makes).", ""]
+        for p in profiles:
+            out += [f"**{WORKLOAD_TITLE[p['workload']]}, n = {p['n']:,}** — {p['fit_seconds']:.2f} s per fit "
+                    f"under the profiler, {p['n_iters']} outer iterations, {p['samples']} samples:", "",
+                    "| pelun function | share of the fit |", "|---|---|"]
+            out += [f"| `{k}` | {v:.1f} % |" for k, v in p["by_function"][:9]] + [""]
+            out += ["Leaf frames: " + "; ".join(f"`{k}` {v:.1f} %" for k, v in p["leaves"][:6]) + ".", ""]
+        add = next((p for p in profiles if p["workload"] == "additive"), None)
+        poi = next((p for p in profiles if p["workload"] == "poisson"), None)
+        if add:
+            design = sum(pct_of(add, k) for k in ("pelun::place_knots", "pelun::cr_basis",
+                                                  "pelun::intercept_and_blocks", "pelun::matmul",
+                                                  "pelun::require_finite_column", "pelun::column_sums",
+                                                  "pelun::(anonymous namespace)::ensure_shape"))
+            out += [f"Reading of the additive profile: {pct_of(add, 'pelun::gaussian_closed_form'):.0f} % of the "
+                    "fit is `gaussian_closed_form`, which every criterion evaluation of the outer Newton search "
+                    "calls (1 + 2m evaluations per iteration with m = 4 smoothing parameters, for the "
+                    "finite-difference Hessian) and which, besides the p × p solve on cross-products formed "
+                    "once, accumulates the residual sum of squares row by row over the n × p model matrix: one "
+                    "full pass over 296 MB at n = 10⁶ per evaluation. The same quantity follows from the "
+                    "cross-products in O(p²) (yᵀy − 2βᵀXᵀy + βᵀXᵀXβ, with care for cancellation). Building the "
+                    f"design (knot placement, which sorts every column — `std::__introsort_loop` — the cr basis, "
+                    f"the constraint and block products) takes about {design:.0f} %; the cross-products "
+                    "themselves a few per cent. At n = 10⁵ the model matrix (30 MB) still lives in cache, at "
+                    "10⁶ it does not, which is why time grows faster than n between them, and the sort adds an "
+                    "n log n term.", ""]
+        if poi:
+            out += [f"Reading of the Poisson profile: the fit is PIRLS work repeated over many inner fits. "
+                    f"`crossprod` ({pct_of(poi, 'pelun::crossprod'):.0f} %, dsyrk) and `weighted_crossproducts` "
+                    f"({pct_of(poi, 'pelun::weighted_crossproducts'):.0f} %, which first writes a weighted copy of X; "
+                    "its allocation shows as `ensure_shape`, `munmap` and page faults) form XᵀWX in every PIRLS "
+                    "iteration, and `evaluate_candidate` "
+                    f"({pct_of(poi, 'pelun::pirls_detail::evaluate_candidate'):.0f} %) recomputes η = Xβ, μ and the "
+                    "deviance over all n rows for each step. Each criterion evaluation runs a whole PIRLS fit, "
+                    "1 + 2m of them per outer Newton iteration (finite-difference Hessian), and in the current "
+                    "sources every one starts cold from the family's initial mean (`StandardProblem::make` leaves "
+                    "`PirlsProblem::eta_start` empty; convergence tolerance 1e-9), even the evaluations at "
+                    "ρ ± h next to an already converged fit. That is the few hundred data passes per fit of the "
+                    "data-pass table, against a Gaussian fit's ~20. The levers, largest first: warm-start each "
+                    "PIRLS fit from the η of the nearest converged fit (the ρ ± h fits should then need one or two "
+                    "iterations), fewer inner fits per outer iteration (an analytic or quasi-Newton Hessian), and "
+                    "a cheaper iteration (one weighted buffer reused across iterations, a blocked XᵀWX that keeps "
+                    "the weighted rows in cache).", ""]
+    return out
 
 
 def main():
@@ -567,6 +666,10 @@ def main():
                   f"mse {fmt_num(mean_of(r, 'mse'))}  cov {fmt_num(mean_of(r, 'coverage'))}  "
                   f"(case {r['wall']:.0f} s)", flush=True)
         run["results"] = results
+        if not only:
+            run["diagnosis"] = json_child([str(HERE / "compare_diagnose.py")], args.cap)
+            run["profiles"] = [json_child([str(HERE / "compare_profile.py"), w, str(n // 10 if args.quick else n),
+                                           str(k)], args.cap) for w, n, k in PROFILES]
         run["elapsed"] = time.perf_counter() - started
         run["load_end"] = loadavg()
         run["shared"] = max(float(run["load_start"].split()[1]), float(run["load_end"].split()[1])) > 2.5
