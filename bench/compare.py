@@ -611,15 +611,16 @@ def analysis(run):
                     "iteration, and `evaluate_candidate` "
                     f"({pct_of(poi, 'pelun::pirls_detail::evaluate_candidate'):.0f} %) recomputes η = Xβ, μ and the "
                     "deviance over all n rows for each step. Each criterion evaluation runs a whole PIRLS fit, "
-                    "1 + 2m of them per outer Newton iteration (finite-difference Hessian), and in the current "
-                    "sources every one starts cold from the family's initial mean (`StandardProblem::make` leaves "
-                    "`PirlsProblem::eta_start` empty; convergence tolerance 1e-9), even the evaluations at "
-                    "ρ ± h next to an already converged fit. That is the few hundred data passes per fit of the "
-                    "data-pass table, against a Gaussian fit's ~20. The levers, largest first: warm-start each "
-                    "PIRLS fit from the η of the nearest converged fit (the ρ ± h fits should then need one or two "
-                    "iterations), fewer inner fits per outer iteration (an analytic or quasi-Newton Hessian), and "
-                    "a cheaper iteration (one weighted buffer reused across iterations, a blocked XᵀWX that keeps "
-                    "the weighted rows in cache).", ""]
+                    "1 + 2m of them per outer Newton iteration (finite-difference Hessian), and every one starts "
+                    "from the family's initial mean and iterates to the convergence tolerance 1e-9: an evaluation "
+                    "is a pure function of ρ, so that two evaluations at the same ρ agree exactly and the "
+                    "finite-difference Hessian sees no start-dependent noise, even at ρ ± h next to an already "
+                    "converged fit. That is the few hundred data passes per fit of the data-pass table, against a "
+                    "Gaussian fit's ~20. The levers, largest first: fewer inner fits per outer iteration (an "
+                    "analytic Hessian of the criterion instead of 2m extra evaluations), a warm start from the "
+                    "nearest converged fit (which would give up the exact reproducibility of an evaluation), and "
+                    "a cheaper iteration (the weighted copy of X, reused across the iterations of one inner fit "
+                    "but allocated afresh for each, and a blocked XᵀWX that keeps the weighted rows in cache).", ""]
     return out
 
 
