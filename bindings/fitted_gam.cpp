@@ -216,7 +216,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_description = {
     "pelun._pelun_native.FittedGam",
     sizeof(FittedGamObject),
     0,
@@ -229,7 +229,7 @@ PyType_Spec spec = {
 }  // namespace
 
 PyObject* create_fitted_gam_type() {
-    PyObject* type = PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&type_description);
     if (type == nullptr) return nullptr;
     fitted_gam_type = reinterpret_cast<PyTypeObject*>(type);
     return type;
