@@ -113,7 +113,8 @@ def run_case(workload, n, system, options, args):
             "max_repeats": 1 if system == "statsmodels-bh" else args.max_repeats,
             "repeat_budget": args.repeat_budget,
             "replicates": 1 if system == "statsmodels-bh" else
-            (args.replicates_small if small else args.replicates_medium if n <= 10 ** 4 else 1),
+            (args.replicates_small if small else
+             args.replicates_medium if n <= 10 ** 4 or system == "pelun" else 1),
             "replicate_budget": args.replicate_budget,
             "curve": workload == "poisson" and n == 10 ** 3 and system in SYSTEMS}
     start, load = time.perf_counter(), loadavg()
@@ -490,8 +491,8 @@ def write_report(run, path):
            "fraction of grid points whose nominal 95 % pointwise interval for the mean holds the truth "
            "(pelun `predict_ci(..., 0.95, 'response')`, pygam `confidence_intervals(width=0.95)`, statsmodels "
            "`get_prediction(...).conf_int()`). Both are averaged over independent replicate data sets: "
-           f"{run['args']['replicates_small']} at n ≤ 10³, {run['args']['replicates_medium']} at n = 10⁴, one "
-           f"above, fewer for a system whose replicates would pass {run['args']['replicate_budget']:.0f} s "
+           f"{run['args']['replicates_small']} at n ≤ 10³, {run['args']['replicates_medium']} at n = 10⁴ (and "
+           f"for pelun above), one for the peers above, fewer for a system whose replicates would pass {run['args']['replicate_budget']:.0f} s "
            "(the *replicates* column). Targets compare MSEs over the replicates that all compared systems "
            "completed.",
            f"- A case is stopped at a cap of {cap:.0f} s of wall time (subprocess timeout, including its "

@@ -1,5 +1,7 @@
 #include "inner/closed_form.hpp"
 
+#include <algorithm>
+#include <array>
 #include <utility>
 
 #include "inner/penalized_solve.hpp"
@@ -56,13 +58,16 @@ Result<InnerFitResult> gaussian_closed_form(const GaussianProblem& problem, std:
     InnerFitResult fit;
     double rss = 0.0;
     if (output == ClosedFormOutput::CoefficientsOnly) {
-        const std::span<const double> beta = solved->beta;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double* row = x.data() + i * p;
-            double mu = 0.0;
-            for (std::size_t j = 0; j < p; ++j) mu += row[j] * beta[j];
-            const double r = problem.y[i] - mu;
-            rss += (problem.prior_weights ? (*problem.prior_weights)[i] : 1.0) * (r * r);
+        // μ block by block into a small buffer, so no n-vector is allocated
+        // per criterion evaluation; the RSS is still summed in row order.
+        std::array<double, matvec_block_rows> mu;
+        for (std::size_t first = 0; first < n; first += mu.size()) {
+            const std::size_t count = std::min(mu.size(), n - first);
+            matvec_rows_into(x, first, solved->beta, std::span(mu).first(count));
+            for (std::size_t i = 0; i < count; ++i) {
+                const double r = problem.y[first + i] - mu[i];
+                rss += (problem.prior_weights ? (*problem.prior_weights)[first + i] : 1.0) * (r * r);
+            }
         }
     } else {
         fit.mu = matvec(x, solved->beta);

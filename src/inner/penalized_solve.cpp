@@ -1,5 +1,6 @@
 #include "inner/penalized_solve.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <utility>
@@ -31,6 +32,10 @@ bool all_non_negative(std::span<const double> w) {
     return true;
 }
 
+// Rows of [X | z] scaled per block: small enough to stay in the L2 cache for
+// a few dozen columns, large enough that each rank-k update runs at full speed.
+constexpr std::size_t crossproduct_block_rows = 2048;
+
 void ensure_shape(Matrix& m, std::size_t rows, std::size_t cols) {
     if (m.rows() != rows || m.cols() != cols) m = Matrix(rows, cols);
 }
@@ -44,17 +49,25 @@ WeightedCrossproducts weighted_crossproducts(const Matrix& x, std::span<const do
     WeightedCrossproducts out;
 
     if (all_non_negative(w)) {
-        // scratch = diag(√W) [X | z]; its cross-product holds XᵀWX in the
-        // leading p × p block and XᵀWz in the last column.
-        ensure_shape(scratch, n, p + 1);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double s = std::sqrt(w[i]);
-            const double* xi = x.data() + i * p;
-            double* si = scratch.data() + i * (p + 1);
-            for (std::size_t k = 0; k < p; ++k) si[k] = s * xi[k];
-            si[p] = s * z[i];
+        // Block by block, scratch = diag(√W) [X | z] for the block's rows; the
+        // accumulated cross-product holds XᵀWX in the leading p × p block and
+        // XᵀWz in the last column. A block stays in cache between being
+        // written and being read by the rank-k update.
+        const std::size_t block = std::min(n, crossproduct_block_rows);
+        ensure_shape(scratch, block, p + 1);
+        Matrix full(p + 1, p + 1);
+        for (std::size_t first = 0; first < n; first += block) {
+            const std::size_t count = std::min(block, n - first);
+            for (std::size_t i = 0; i < count; ++i) {
+                const double s = std::sqrt(w[first + i]);
+                const double* xi = x.data() + (first + i) * p;
+                double* si = scratch.data() + i * (p + 1);
+                for (std::size_t k = 0; k < p; ++k) si[k] = s * xi[k];
+                si[p] = s * z[first + i];
+            }
+            add_crossprod_lower(scratch, count, full);
         }
-        const Matrix full = crossprod(scratch);
+        mirror_lower_to_upper(full);
         out.xtwx = Matrix(p, p);
         out.xtwz.resize(p);
         for (std::size_t j = 0; j < p; ++j) {

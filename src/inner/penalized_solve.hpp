@@ -23,14 +23,14 @@ struct WeightedCrossproducts {
 };
 
 // XᵀWX and XᵀWz for the n × p matrix X, weights W and response z (length n).
-// When every weight is ≥ 0 the rows of [X | z] are scaled by √W_i and the
-// cross-product goes to the BLAS as one symmetric rank-k update (XᵀWX comes
-// out exactly symmetric). Otherwise (a negative or NaN weight)
+// When every weight is ≥ 0 the rows of [X | z] are scaled by √W_i, a block
+// of rows at a time, and each block goes to the BLAS as a symmetric rank-k
+// update (XᵀWX comes out exactly symmetric). Otherwise (a negative or NaN weight)
 // B = Xᵀ diag(W) is formed and XᵀWX = B·X, XᵀWz = B·z by matrix products.
 //
 // `scratch` is working storage for the scaled rows; it is reshaped only when
-// its shape does not fit (n × (p + 1), or n × p in the general case), so a
-// caller that keeps it across iterations allocates it once.
+// its shape does not fit (one block of rows × (p + 1), or n × p in the general
+// case), so a caller that keeps it across iterations allocates it once.
 WeightedCrossproducts weighted_crossproducts(const Matrix& x, std::span<const double> w,
                                              std::span<const double> z, Matrix& scratch);
 // The same with a scratch of its own.

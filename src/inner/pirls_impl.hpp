@@ -15,6 +15,7 @@
 #include "inner/inverse_gaussian_information.hpp"
 #include "inner/penalized_solve.hpp"
 #include "inner/pirls.hpp"
+#include "linalg/blas.hpp"
 #include "linalg/views.hpp"
 
 namespace pelun {
@@ -63,19 +64,22 @@ Candidate evaluate_candidate(const F& family, const Matrix& x, std::span<const d
                              std::span<const double> w, const Matrix& s_lambda,
                              std::span<const double> beta, std::span<double> eta,
                              std::span<double> mu) {
-    const std::size_t n = x.rows(), p = x.cols();
+    const std::size_t n = x.rows();
     Candidate candidate;
     double total = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double* xi = x.data() + i * p;
-        double e = 0.0;
-        for (std::size_t k = 0; k < p; ++k) e += xi[k] * beta[k];
-        const double m = F::Link::inverse(e);
-        const double d = family.unit_deviance(y[i], m);
-        if (!std::isfinite(e) || !std::isfinite(m) || !std::isfinite(d)) return candidate;
-        eta[i] = e;
-        mu[i] = m;
-        total += w[i] * d;
+    // η block by block through the BLAS; each block's means and deviances
+    // follow while its rows are in cache, and the sum runs in row order.
+    for (std::size_t first = 0; first < n; first += matvec_block_rows) {
+        const std::size_t count = std::min(matvec_block_rows, n - first);
+        matvec_rows_into(x, first, beta, eta.subspan(first, count));
+        for (std::size_t i = first; i < first + count; ++i) {
+            const double e = eta[i];
+            const double m = F::Link::inverse(e);
+            const double d = family.unit_deviance(y[i], m);
+            if (!std::isfinite(e) || !std::isfinite(m) || !std::isfinite(d)) return candidate;
+            mu[i] = m;
+            total += w[i] * d;
+        }
     }
     candidate.deviance = total;
     candidate.penalized = total + penalty_quadratic(beta, s_lambda);

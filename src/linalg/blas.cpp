@@ -1,5 +1,6 @@
 #include "linalg/blas.hpp"
 
+#include <algorithm>
 #include <cassert>
 
 #include "linalg/fortran_interface.hpp"
@@ -94,6 +95,21 @@ Vector gemv(bool transpose_a, const Matrix& a, std::span<const double> x) {
 Vector matvec(const Matrix& a, std::span<const double> x) { return gemv(false, a, x); }
 Vector matvec_t(const Matrix& a, std::span<const double> x) { return gemv(true, a, x); }
 
+void matvec_rows_into(const Matrix& a, std::size_t first_row, std::span<const double> x,
+                      std::span<double> y) {
+    assert(first_row + y.size() <= a.rows() && x.size() == a.cols());
+    // Zeroed first: with beta = 0 some BLAS builds still scale the old
+    // contents, and a NaN left there would survive.
+    std::fill(y.begin(), y.end(), 0.0);
+    if (y.empty() || a.cols() == 0) return;
+    // The row block is the column-major p × count matrix whose transpose we need.
+    const char trans = 'T';
+    const Int m = as_int(a.cols()), n = as_int(y.size()), lda = as_int(a.cols()), inc = 1;
+    const double one = 1.0, zero = 0.0;
+    PELUN_FORTRAN(dgemv)(&trans, &m, &n, &one, a.data() + first_row * a.cols(), &lda, x.data(), &inc,
+                         &zero, y.data(), &inc, 1);
+}
+
 Matrix crossprod(const Matrix& a) {
     const std::size_t p = a.cols();
     Matrix c(p, p);
@@ -107,6 +123,23 @@ Matrix crossprod(const Matrix& a) {
     for (std::size_t i = 0; i < p; ++i)
         for (std::size_t j = i + 1; j < p; ++j) c(i, j) = c(j, i);
     return c;
+}
+
+void add_crossprod_lower(const Matrix& a, std::size_t rows, Matrix& c) {
+    const std::size_t p = a.cols();
+    assert(rows <= a.rows() && c.rows() == p && c.cols() == p);
+    if (p == 0 || rows == 0) return;
+    // As in crossprod: the column-major upper triangle is the row-major lower one.
+    const char uplo = 'U', trans = 'N';
+    const Int n = as_int(p), k = as_int(rows), lda = as_int(p), ldc = as_int(p);
+    const double one = 1.0;
+    PELUN_FORTRAN(dsyrk)(&uplo, &trans, &n, &k, &one, a.data(), &lda, &one, c.data(), &ldc, 1, 1);
+}
+
+void mirror_lower_to_upper(Matrix& c) {
+    assert(c.rows() == c.cols());
+    for (std::size_t i = 0; i < c.rows(); ++i)
+        for (std::size_t j = i + 1; j < c.cols(); ++j) c(i, j) = c(j, i);
 }
 
 void set_blas_single_threaded() {

@@ -67,28 +67,31 @@ TEST(WeightedCrossproducts, MatchTheTextbookSumsForEveryKindOfWeights) {
              return w;
          }},
     };
-    const std::size_t n = 57, p = 6;
-    const Matrix x = random_matrix(n, p, 11);
-    Vector z(n);
-    for (std::size_t i = 0; i < n; ++i) z[i] = std::sin(0.3 * static_cast<double>(i)) * 4.0;
-    Matrix scratch;  // shared across cases, reshaped as needed
-    for (const WeightCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Vector w = c.weights(n);
-        const WeightedCrossproducts expected = textbook_crossproducts(x, w, z);
-        double scale = 1.0;
-        for (const double v : w) scale = std::max(scale, std::abs(v));
-        const WeightedCrossproducts fresh = weighted_crossproducts(x, w, z);
-        const WeightedCrossproducts reused = weighted_crossproducts(x, w, z, scratch);
-        for (const WeightedCrossproducts* got : {&fresh, &reused}) {
-            expect_matrix_near(got->xtwx, expected.xtwx, 1e-13 * scale * n);
-            ASSERT_EQ(got->xtwz.size(), p);
-            for (std::size_t j = 0; j < p; ++j)
-                EXPECT_NEAR(got->xtwz[j], expected.xtwz[j], 1e-13 * scale * n * 4.0);
-            // Both triangles are filled.
-            for (std::size_t j = 0; j < p; ++j)
-                for (std::size_t k = 0; k < j; ++k)
-                    EXPECT_NEAR(got->xtwx(k, j), got->xtwx(j, k), 1e-13 * scale * n);
+    // 4133 rows span several blocks of scaled rows, the last one partial.
+    for (const std::size_t n : {std::size_t{57}, std::size_t{4133}}) {
+        const std::size_t p = 6;
+        const Matrix x = random_matrix(n, p, 11);
+        Vector z(n);
+        for (std::size_t i = 0; i < n; ++i) z[i] = std::sin(0.3 * static_cast<double>(i)) * 4.0;
+        Matrix scratch;  // shared across cases, reshaped as needed
+        for (const WeightCase& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", n = " << n);
+            const Vector w = c.weights(n);
+            const WeightedCrossproducts expected = textbook_crossproducts(x, w, z);
+            double scale = 1.0;
+            for (const double v : w) scale = std::max(scale, std::abs(v));
+            const WeightedCrossproducts fresh = weighted_crossproducts(x, w, z);
+            const WeightedCrossproducts reused = weighted_crossproducts(x, w, z, scratch);
+            for (const WeightedCrossproducts* got : {&fresh, &reused}) {
+                expect_matrix_near(got->xtwx, expected.xtwx, 1e-13 * scale * n);
+                ASSERT_EQ(got->xtwz.size(), p);
+                for (std::size_t j = 0; j < p; ++j)
+                    EXPECT_NEAR(got->xtwz[j], expected.xtwz[j], 1e-13 * scale * n * 4.0);
+                // Both triangles are filled.
+                for (std::size_t j = 0; j < p; ++j)
+                    for (std::size_t k = 0; k < j; ++k)
+                        EXPECT_NEAR(got->xtwx(k, j), got->xtwx(j, k), 1e-13 * scale * n);
+            }
         }
     }
 }

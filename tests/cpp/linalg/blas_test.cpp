@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 #include "linalg/views.hpp"
@@ -70,6 +71,43 @@ TEST(Blas, MatrixVectorProducts) {
         for (std::size_t i = 0; i < 4; ++i) s += a(i, j) * z[i];
         EXPECT_NEAR(atz[j], s, 1e-14);
     }
+}
+
+TEST(Blas, ProductOfARowRangeOverwritesTheOutput) {
+    const Matrix a = random_matrix(9, 3, 6);
+    const Vector x = {0.25, -1.0, 2.0};
+    // Whatever the buffer held before, NaN included, is replaced.
+    Vector y(4, std::numeric_limits<double>::quiet_NaN());
+    matvec_rows_into(a, 5, x, y);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(y[i], a(5 + i, 0) * x[0] + a(5 + i, 1) * x[1] + a(5 + i, 2) * x[2], 1e-14);
+    Vector none;
+    matvec_rows_into(a, 9, x, none);  // an empty range at the end is allowed
+}
+
+TEST(Blas, CrossProductsAccumulateInTheLowerTriangle) {
+    const Matrix a = random_matrix(7, 3, 9);
+    Matrix c(3, 3, 1.0);
+    add_crossprod_lower(a, 5, c);  // the first five rows only
+    add_crossprod_lower(a, 2, c);  // and the first two again
+    Matrix first_five(5, 3), first_two(2, 3);
+    for (std::size_t i = 0; i < 5; ++i)
+        for (std::size_t j = 0; j < 3; ++j) first_five(i, j) = a(i, j);
+    for (std::size_t i = 0; i < 2; ++i)
+        for (std::size_t j = 0; j < 3; ++j) first_two(i, j) = a(i, j);
+    const Matrix expected_five = naive_product(transpose(first_five), first_five);
+    const Matrix expected_two = naive_product(transpose(first_two), first_two);
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 3; ++j) {
+            if (j <= i)
+                EXPECT_NEAR(c(i, j), 1.0 + expected_five(i, j) + expected_two(i, j), 1e-13);
+            else
+                EXPECT_EQ(c(i, j), 1.0) << "upper triangle touched at (" << i << ", " << j << ")";
+        }
+    }
+    mirror_lower_to_upper(c);
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < i; ++j) EXPECT_EQ(c(j, i), c(i, j));
 }
 
 TEST(Blas, EmptyInnerDimensionGivesZeros) {
