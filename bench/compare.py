@@ -588,40 +588,46 @@ def analysis(run):
         add = next((p for p in profiles if p["workload"] == "additive"), None)
         poi = next((p for p in profiles if p["workload"] == "poisson"), None)
         if add:
+            criterion = sum(pct_of(add, k) for k in ("pelun::gaussian_closed_form", "pelun::matvec_rows_into"))
             design = sum(pct_of(add, k) for k in ("pelun::place_knots", "pelun::cr_basis",
                                                   "pelun::intercept_and_blocks", "pelun::matmul",
                                                   "pelun::require_finite_column", "pelun::column_sums",
+                                                  "pelun::penalty_scale_factor",
                                                   "pelun::(anonymous namespace)::ensure_shape"))
-            out += [f"Reading of the additive profile: {pct_of(add, 'pelun::gaussian_closed_form'):.0f} % of the "
-                    "fit is `gaussian_closed_form`, which every criterion evaluation of the outer Newton search "
-                    "calls (1 + 2m evaluations per iteration with m = 4 smoothing parameters, for the "
-                    "finite-difference Hessian) and which, besides the p × p solve on cross-products formed "
-                    "once, accumulates the residual sum of squares row by row over the n × p model matrix: one "
-                    "full pass over 296 MB at n = 10⁶ per evaluation. The same quantity follows from the "
-                    "cross-products in O(p²) (yᵀy − 2βᵀXᵀy + βᵀXᵀXβ, with care for cancellation). Building the "
-                    f"design (knot placement, which sorts every column — `std::__introsort_loop` — the cr basis, "
-                    f"the constraint and block products) takes about {design:.0f} %; the cross-products "
-                    "themselves a few per cent. At n = 10⁵ the model matrix (30 MB) still lives in cache, at "
-                    "10⁶ it does not, which is why time grows faster than n between them, and the sort adds an "
-                    "n log n term.", ""]
+            cross = sum(pct_of(add, k) for k in ("pelun::add_crossprod_lower", "pelun::weighted_crossproducts"))
+            out += [f"Reading of the additive profile: about {criterion:.0f} % of the fit is the criterion "
+                    "evaluations of the outer Newton search (`gaussian_closed_form` and the blocked dgemv "
+                    "`matvec_rows_into` it calls). There are 1 + 2m of them per iteration (m = 4 smoothing "
+                    "parameters, for the finite-difference Hessian), and each one, besides the p × p solve on "
+                    "cross-products formed once, passes over the n × p model matrix for μ = Xβ and the residual "
+                    f"sum of squares in row order: {add['n'] * 37 * 8 / 2 ** 20:.0f} MiB per evaluation at "
+                    f"n = {add['n']:,}, a pass bound by memory bandwidth. The RSS would also follow from the "
+                    "cross-products in O(p²) (yᵀy − 2βᵀXᵀy + βᵀXᵀXβ), but that difference cancels badly when the "
+                    "fit is close, which is why the pass is kept. Building the design (knot placement, which "
+                    "sorts every column — `std::__introsort_loop` — the cr basis, the constraint and block "
+                    f"products, the finiteness checks) takes about {design:.0f} %, the cross-products "
+                    f"{cross:.0f} %. This machine's last-level cache is large (260 MiB, shared): at n = 10⁵ the "
+                    "model matrix (29 MiB) is read from cache by every evaluation, at 10⁶ from memory, which is "
+                    "why the time grows faster than n between them; the sort adds an n log n term.", ""]
         if poi:
-            out += [f"Reading of the Poisson profile: the fit is PIRLS work repeated over many inner fits. "
-                    f"`crossprod` ({pct_of(poi, 'pelun::crossprod'):.0f} %, dsyrk) and `weighted_crossproducts` "
-                    f"({pct_of(poi, 'pelun::weighted_crossproducts'):.0f} %, which first writes a weighted copy of X; "
-                    "its allocation shows as `ensure_shape`, `munmap` and page faults) form XᵀWX in every PIRLS "
-                    "iteration, and `evaluate_candidate` "
-                    f"({pct_of(poi, 'pelun::pirls_detail::evaluate_candidate'):.0f} %) recomputes η = Xβ, μ and the "
-                    "deviance over all n rows for each step. Each criterion evaluation runs a whole PIRLS fit, "
+            cross = sum(pct_of(poi, k) for k in ("pelun::add_crossprod_lower", "pelun::weighted_crossproducts"))
+            out += [f"Reading of the Poisson profile: the fit is PIRLS work repeated over many inner fits. The "
+                    f"weighted cross-products XᵀWX, XᵀWz take about {cross:.0f} % "
+                    f"(`weighted_crossproducts` scales a cache-sized block of rows by √W, "
+                    f"`add_crossprod_lower` adds its rank-k update with dsyrk); a candidate step "
+                    f"(`evaluate_candidate` with η = Xβ by blocked dgemv in `matvec_rows_into`, "
+                    f"{pct_of(poi, 'pelun::pirls_detail::evaluate_candidate') + pct_of(poi, 'pelun::matvec_rows_into'):.0f} %) "
+                    "recomputes η, μ and the deviance over all n rows, with an exp and a log per row; the "
+                    "working values are in `pirls` itself. Each criterion evaluation runs a whole PIRLS fit, "
                     "1 + 2m of them per outer Newton iteration (finite-difference Hessian), and every one starts "
                     "from the family's initial mean and iterates to the convergence tolerance 1e-9: an evaluation "
                     "is a pure function of ρ, so that two evaluations at the same ρ agree exactly and the "
                     "finite-difference Hessian sees no start-dependent noise, even at ρ ± h next to an already "
-                    "converged fit. That is the few hundred data passes per fit of the data-pass table, against a "
-                    "Gaussian fit's ~20. The levers, largest first: fewer inner fits per outer iteration (an "
+                    "converged fit. That is the 100–250 data passes per fit of the data-pass table, against a "
+                    "Gaussian fit's 6–25. The levers, largest first: fewer inner fits per outer iteration (an "
                     "analytic Hessian of the criterion instead of 2m extra evaluations), a warm start from the "
                     "nearest converged fit (which would give up the exact reproducibility of an evaluation), and "
-                    "a cheaper iteration (the weighted copy of X, reused across the iterations of one inner fit "
-                    "but allocated afresh for each, and a blocked XᵀWX that keeps the weighted rows in cache).", ""]
+                    "a cheaper iteration (fusing the √W scaling into the working-value pass).", ""]
     return out
 
 
