@@ -24,25 +24,13 @@ import warnings
 import numpy as np
 
 import compare_workloads as wl
+from process_memory import reset_high_water_mark, rss_kib
 
 LEVEL = 0.95
 
 
 def emit(**record):
     print(json.dumps(record), flush=True)
-
-
-def rss_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field):
-                return int(line.split()[1])
-    return 0
-
-
-def reset_high_water_mark():
-    with open("/proc/self/clear_refs", "w") as refs:
-        refs.write("5")
 
 
 # --- the three systems: fit (with automatic smoothing), one fit at fixed smoothing, prediction -----------

@@ -9,18 +9,13 @@ NumPy X.T @ (w * X) on the fit's own model matrix (the "data pass" unit).
 import json
 import subprocess
 import sys
+from pathlib import Path
 
 CHILD = r"""
 import json, sys, time
 import numpy as np
 import pelun
-
-def rss_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field):
-                return int(line.split()[1])
-    return 0
+from process_memory import reset_high_water_mark, rss_kib
 
 case = json.loads(sys.argv[1])
 rng = np.random.default_rng(case["seed"])
@@ -29,8 +24,7 @@ namespace = {"np": np, "rng": rng, "n": n}
 exec(case["make_data"], namespace)  # defines x and y
 x, y = namespace["x"], namespace["y"]
 
-with open("/proc/self/clear_refs", "w") as refs:
-    refs.write("5")  # reset the high-water mark to the current size
+reset_high_water_mark()
 base = rss_kib("VmRSS:")
 times = []
 for _ in range(case["repeats"]):
@@ -60,7 +54,7 @@ def run_fit(family, n, make_data, repeats, k=10, terms=None, seed=1):
     case = {"family": family, "n": n, "make_data": make_data, "repeats": repeats, "k": k, "terms": terms,
             "seed": seed}
     out = subprocess.run([sys.executable, "-c", CHILD, json.dumps(case)], capture_output=True, text=True,
-                         check=True)
+                         check=True, cwd=Path(__file__).resolve().parent)  # the child imports process_memory
     return json.loads(out.stdout)
 
 

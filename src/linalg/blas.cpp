@@ -73,27 +73,24 @@ Matrix matmul_tn(const Matrix& a, const Matrix& b) {
     return c;
 }
 
-namespace {
+Vector matvec(const Matrix& a, std::span<const double> x) {
+    Vector y(a.rows());
+    matvec_rows_into(a, 0, x, y);
+    return y;
+}
 
-// y = op(a) x for row-major a: the column-major view of a is aᵀ, so the
-// transpose flag is inverted.
-Vector gemv(bool transpose_a, const Matrix& a, std::span<const double> x) {
-    const std::size_t out_len = transpose_a ? a.cols() : a.rows();
-    assert(x.size() == (transpose_a ? a.rows() : a.cols()));
-    Vector y(out_len, 0.0);
+Vector matvec_t(const Matrix& a, std::span<const double> x) {
+    assert(x.size() == a.rows());
+    Vector y(a.cols(), 0.0);
     if (a.rows() == 0 || a.cols() == 0) return y;
-    const char trans = transpose_a ? 'N' : 'T';
+    // The column-major view of row-major a is aᵀ, so aᵀx is dgemv with 'N'.
+    const char trans = 'N';
     const Int m = as_int(a.cols()), n = as_int(a.rows()), lda = as_int(a.cols()), inc = 1;
     const double one = 1.0, zero = 0.0;
     PELUN_FORTRAN(dgemv)(&trans, &m, &n, &one, a.data(), &lda, x.data(), &inc, &zero, y.data(), &inc,
                          1);
     return y;
 }
-
-}  // namespace
-
-Vector matvec(const Matrix& a, std::span<const double> x) { return gemv(false, a, x); }
-Vector matvec_t(const Matrix& a, std::span<const double> x) { return gemv(true, a, x); }
 
 void matvec_rows_into(const Matrix& a, std::size_t first_row, std::span<const double> x,
                       std::span<double> y) {
@@ -110,26 +107,12 @@ void matvec_rows_into(const Matrix& a, std::size_t first_row, std::span<const do
                          &zero, y.data(), &inc, 1);
 }
 
-Matrix crossprod(const Matrix& a) {
-    const std::size_t p = a.cols();
-    Matrix c(p, p);
-    if (p == 0 || a.rows() == 0) return c;
-    // Column-major view of row-major a is aᵀ (p × n); aᵀa = (aᵀ)(aᵀ)ᵀ is dsyrk with trans 'N'.
-    const char uplo = 'U', trans = 'N';
-    const Int n = as_int(p), k = as_int(a.rows()), lda = as_int(p), ldc = as_int(p);
-    const double one = 1.0, zero = 0.0;
-    PELUN_FORTRAN(dsyrk)(&uplo, &trans, &n, &k, &one, a.data(), &lda, &zero, c.data(), &ldc, 1, 1);
-    // Column-major upper triangle = row-major lower triangle; mirror it up.
-    for (std::size_t i = 0; i < p; ++i)
-        for (std::size_t j = i + 1; j < p; ++j) c(i, j) = c(j, i);
-    return c;
-}
-
 void add_crossprod_lower(const Matrix& a, std::size_t rows, Matrix& c) {
     const std::size_t p = a.cols();
     assert(rows <= a.rows() && c.rows() == p && c.cols() == p);
     if (p == 0 || rows == 0) return;
-    // As in crossprod: the column-major upper triangle is the row-major lower one.
+    // Column-major view of row-major a is aᵀ (p × rows); aᵀa = (aᵀ)(aᵀ)ᵀ is dsyrk
+    // with trans 'N', and its column-major upper triangle is the row-major lower one.
     const char uplo = 'U', trans = 'N';
     const Int n = as_int(p), k = as_int(rows), lda = as_int(p), ldc = as_int(p);
     const double one = 1.0;
@@ -140,6 +123,13 @@ void mirror_lower_to_upper(Matrix& c) {
     assert(c.rows() == c.cols());
     for (std::size_t i = 0; i < c.rows(); ++i)
         for (std::size_t j = i + 1; j < c.cols(); ++j) c(i, j) = c(j, i);
+}
+
+Matrix crossprod(const Matrix& a) {
+    Matrix c(a.cols(), a.cols());
+    add_crossprod_lower(a, a.rows(), c);
+    mirror_lower_to_upper(c);
+    return c;
 }
 
 void set_blas_single_threaded() {
